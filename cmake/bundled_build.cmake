@@ -1,0 +1,15 @@
+# Everywhere without ROS 2: the node links the bundled client layer.
+add_executable(tavrin_arm_teleop_node src/tavrin_arm_teleop/teleop_node.cpp)
+target_include_directories(tavrin_arm_teleop_node PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include)
+target_link_libraries(tavrin_arm_teleop_node PRIVATE ros2_layer tavrin_logging Threads::Threads)
+target_compile_options(tavrin_arm_teleop_node PRIVATE ${TAVRIN_WARNINGS})
+
+if(BUILD_TESTING AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/test/CMakeLists.txt)
+  add_subdirectory(test)
+endif()
+if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()
+if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tools/CMakeLists.txt)
+  add_subdirectory(tools)
+endif()

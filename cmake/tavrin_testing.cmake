@@ -1,0 +1,34 @@
+# Every test gets a DDS domain of its own and stays on loopback, so tests that run in
+# parallel never see each other's traffic and nothing leaves the machine.
+include(CTest)
+find_package(GTest REQUIRED)
+set_property(GLOBAL PROPERTY TAVRIN_NEXT_DOMAIN_ID 1)
+
+# tavrin_add_test(NAME COMMAND cmd... [LABELS l...] [ENVIRONMENT k=v...] [TIMEOUT s])
+function(tavrin_add_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
+  get_property(domain_id GLOBAL PROPERTY TAVRIN_NEXT_DOMAIN_ID)
+  if(domain_id GREATER 230)
+    message(FATAL_ERROR "no DDS domain id left for test ${name}")
+  endif()
+  math(EXPR next_id "${domain_id} + 1")
+  set_property(GLOBAL PROPERTY TAVRIN_NEXT_DOMAIN_ID ${next_id})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${ARG_COMMAND})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "ROS_LOCALHOST_ONLY=1;ROS_DOMAIN_ID=${domain_id};${ARG_ENVIRONMENT}"
+    LABELS "${ARG_LABELS}"
+    TIMEOUT ${ARG_TIMEOUT})
+endfunction()
+
+# tavrin_add_gtest(NAME SOURCES src... [LIBRARIES lib...] [LABELS l...] [ENVIRONMENT k=v...])
+function(tavrin_add_gtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;LABELS;ENVIRONMENT" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_compile_options(${name} PRIVATE ${TAVRIN_WARNINGS})
+  tavrin_add_test(${name} COMMAND ${name} LABELS ${ARG_LABELS}
+    ENVIRONMENT ${ARG_ENVIRONMENT} TIMEOUT ${ARG_TIMEOUT})
+endfunction()
