@@ -332,45 +332,34 @@ bool isLogToggle(std::string_view argument) {
 // The flags that take a value.
 
 struct ValueFlag {
-  std::array<std::string_view, 2> spellings;
-  const char * rule_kind;      ///< what "Couldn't parse <rule_kind>" names
-  const char * missing_value;  ///< what the flag lacks when it ends the command line
+  std::string_view spelling;
+  std::string_view short_spelling;  ///< empty when the flag has none
+  const char * rule_kind;           ///< what "Couldn't parse <rule_kind>" names
+  const char * missing_value;       ///< what the flag lacks when it ends the command line
   std::function<void(ParsedArguments &, std::string_view)> apply;
 };
 
 const std::vector<ValueFlag> & valueFlags() {
   static const std::vector<ValueFlag> kFlags = {
-      {{"-p", "--param"},
-       "parameter override rule",
-       "parameter override rule",
+      {"--param", "-p", "parameter override rule", "parameter override rule",
        [](ParsedArguments & parsed, std::string_view value) {
          parsed.parameter_overrides.push_back(parseParameterRule(value));
        }},
-      {{"-r", "--remap"},
-       "remap rule",
-       "remap rule",
+      {"--remap", "-r", "remap rule", "remap rule",
        [](ParsedArguments & parsed, std::string_view value) {
          parsed.remaps.push_back(parseRemapRule(value));
        }},
-      {{"--params-file", "--params-file"},
-       "params file",
-       "file path",
+      {"--params-file", "", "params file", "file path",
        [](ParsedArguments & parsed, std::string_view value) {
          for (ParameterOverride & entry : readParamsFile(std::string(value))) {
            parsed.parameter_overrides.push_back(std::move(entry));
          }
        }},
-      {{"--log-level", "--log-level"},
-       "log level",
-       "log level",
+      {"--log-level", "", "log level", "log level",
        [](ParsedArguments &, std::string_view value) { checkLogLevel(value); }},
-      {{"--log-config-file", "--log-config-file"},
-       "log configuration file",
-       "file path",
+      {"--log-config-file", "", "log configuration file", "file path",
        [](ParsedArguments &, std::string_view) {}},
-      {{"-e", "--enclave"},
-       "enclave name",
-       "enclave path",
+      {"--enclave", "-e", "enclave name", "enclave path",
        [](ParsedArguments &, std::string_view) {}},
   };
   return kFlags;
@@ -378,7 +367,8 @@ const std::vector<ValueFlag> & valueFlags() {
 
 const ValueFlag * findValueFlag(std::string_view argument) {
   for (const ValueFlag & flag : valueFlags()) {
-    if (argument == flag.spellings[0] || argument == flag.spellings[1]) {
+    if (argument == flag.spelling ||
+        (!flag.short_spelling.empty() && argument == flag.short_spelling)) {
       return &flag;
     }
   }
