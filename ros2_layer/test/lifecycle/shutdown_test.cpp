@@ -40,12 +40,13 @@ TEST_F(Shutdown, PublishingAfterShutdownIsDroppedSilently) {
 }
 
 TEST_F(Shutdown, ShutdownGivesItsReasonAndRunsTheCallbacks) {
-  bool called = false;
-  rclcpp::on_shutdown([&] { called = true; });
+  // The callback stays registered with the default context for later tests: it owns its flag.
+  auto called = std::make_shared<bool>(false);
+  rclcpp::on_shutdown([called] { *called = true; });
 
   EXPECT_TRUE(rclcpp::shutdown());
 
-  EXPECT_TRUE(called);
+  EXPECT_TRUE(*called);
   EXPECT_EQ(
       rclcpp::contexts::get_global_default_context()->shutdown_reason(),
       "user called rclcpp::shutdown()");
