@@ -107,13 +107,16 @@ public:
   }
 
   GoalHandle::SharedPtr accepted_handle() {
-    return locked([this] { return accepted_handle_; });
+    std::lock_guard<std::mutex> lock(mutex_);
+    return accepted_handle_;
   }
   std::vector<int> stages() {
-    return locked([this] { return stages_; });
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stages_;
   }
   std::optional<GoalHandle::WrappedResult> result() {
-    return locked([this] { return result_; });
+    std::lock_guard<std::mutex> lock(mutex_);
+    return result_;
   }
 
 private:
@@ -124,11 +127,6 @@ private:
       change();
     }
     changed_.notify_all();
-  }
-  template <typename Read>
-  auto locked(Read read) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return read();
   }
   template <typename Predicate>
   bool wait(Predicate predicate) {
