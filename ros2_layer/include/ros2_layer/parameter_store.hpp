@@ -17,10 +17,11 @@ public:
   /// Starts with no parameters declared and these overrides (see parameterOverridesFor).
   explicit ParameterStore(std::map<std::string, rclcpp::ParameterValue> overrides = {});
 
-  /// Declares a parameter; an override (unless ignored) replaces the default. Throws
-  /// ParameterAlreadyDeclaredException, InvalidParameterTypeException (an override whose type
-  /// differs from the default's, unless descriptor.dynamic_typing) and
-  /// InvalidParameterValueException (outside the descriptor's range or an empty name).
+  /// Declares a parameter; an override (unless ignored) replaces the default, and the value is
+  /// returned. Throws InvalidParametersException (empty name), ParameterAlreadyDeclaredException,
+  /// InvalidParameterTypeException (an override whose type differs from the default's, unless
+  /// descriptor.dynamic_typing; or a statically typed parameter with a PARAMETER_NOT_SET
+  /// default) and InvalidParameterValueException (outside the descriptor's range).
   const rclcpp::ParameterValue & declare(
       const std::string & name, const rclcpp::ParameterValue & default_value,
       const rcl_interfaces::msg::ParameterDescriptor & descriptor, bool ignore_override);
@@ -47,10 +48,19 @@ public:
   void undeclare(const std::string & name);
 
 private:
+  struct Declared {
+    rclcpp::ParameterValue value;
+    rcl_interfaces::msg::ParameterDescriptor descriptor;
+  };
+
+  const rclcpp::ParameterValue & declareLocked(
+      const std::string & name, rclcpp::ParameterType type,
+      const rclcpp::ParameterValue & default_value,
+      rcl_interfaces::msg::ParameterDescriptor descriptor, bool ignore_override);
+
   mutable std::mutex mutex_;
-  std::map<std::string, rclcpp::ParameterValue> overrides_;
-  std::map<std::string, rclcpp::ParameterValue> values_;
-  std::map<std::string, rcl_interfaces::msg::ParameterDescriptor> descriptors_;
+  const std::map<std::string, rclcpp::ParameterValue> overrides_;
+  std::map<std::string, Declared> declared_;
 };
 
 }  // namespace ros2_layer
