@@ -166,7 +166,9 @@ TEST_F(Tasks, SilentEstopServiceGetsTheRequestTwiceThreeSecondsApart)
   ASSERT_TRUE(saw("Failed to call service /robot/estop_service"));
   ASSERT_TRUE(waitUntil([&] { return peer_->estopRequestTimes().size() == 2; }));
   const auto times = peer_->estopRequestTimes();
-  EXPECT_GE(times[1] - times[0], 2900ms);
+  // Measured where the requests arrive, so delivery jitter blurs the three seconds a little.
+  EXPECT_GE(times[1] - times[0], 2500ms);
+  EXPECT_LE(times[1] - times[0], 6s);
   EXPECT_EQ(peer_->estopRequestValues(), (std::vector<bool>{true, true}));
   press(kEstop);
   EXPECT_TRUE(waitUntil([&] { return peer_->estopRequestTimes().size() == 3; }));
