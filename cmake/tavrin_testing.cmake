@@ -23,11 +23,15 @@ function(tavrin_add_test name)
     TIMEOUT ${ARG_TIMEOUT})
 endfunction()
 
-# tavrin_add_gtest(NAME SOURCES src... [LIBRARIES lib...] [LABELS l...] [ENVIRONMENT k=v...])
+# tavrin_add_gtest(NAME SOURCES src... [LIBRARIES lib...] [LABELS l...] [ENVIRONMENT k=v...]
+#                  [OWN_MAIN])  OWN_MAIN: a library in LIBRARIES provides main().
 function(tavrin_add_gtest name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_MAIN" "TIMEOUT" "SOURCES;LIBRARIES;LABELS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main Threads::Threads)
+  if(NOT ARG_OWN_MAIN)
+    list(APPEND ARG_LIBRARIES GTest::gtest_main)
+  endif()
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest Threads::Threads)
   target_compile_options(${name} PRIVATE ${TAVRIN_WARNINGS})
   tavrin_add_test(${name} COMMAND ${name} LABELS ${ARG_LABELS}
     ENVIRONMENT ${ARG_ENVIRONMENT} TIMEOUT ${ARG_TIMEOUT})

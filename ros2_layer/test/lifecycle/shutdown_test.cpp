@@ -1,4 +1,5 @@
 // What happens at and after shutdown: spin returns, publishing is dropped, re-init works.
+#include <memory>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -40,7 +41,7 @@ TEST_F(Shutdown, PublishingAfterShutdownIsDroppedSilently) {
 }
 
 TEST_F(Shutdown, ShutdownGivesItsReasonAndRunsTheCallbacks) {
-  // The callback stays registered with the default context for later tests: it owns its flag.
+  // The callback stays registered with the default context for the later tests' shutdowns.
   auto called = std::make_shared<bool>(false);
   rclcpp::on_shutdown([called] { *called = true; });
 

@@ -1,0 +1,228 @@
+// Joystick samples on "/joy" and the commands the arm receives for them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "robot_peer.hpp"
+#include "teleop_process.hpp"
+
+namespace tavrin_test {
+namespace {
+
+using namespace std::chrono_literals;
+using Axes = std::vector<float>;
+using Buttons = std::vector<int32_t>;
+using Commands = std::vector<std::vector<int32_t>>;
+
+// Default button roles: 0 trigger reverse, 1 grab, 2 I/O off, 3 I/O on, 4 emergency stop,
+// 6 joint space, 7 cartesian space.
+Buttons pressed(std::initializer_list<int> buttons)
+{
+  Buttons state(8, 0);
+  for (const int button : buttons) {
+    state[button] = 1;
+  }
+  return state;
+}
+
+const Axes kAtRest{0, 0, 1, 0, 0, 1};
+
+class Dispatch : public testing::Test {
+protected:
+  void start(std::vector<std::string> ros_arguments = {})
+  {
+    ros_arguments.insert(ros_arguments.begin(), {"-p", "joy_dev:=/joy"});
+    node_ = std::make_unique<TeleopProcess>(ros_arguments);
+    ASSERT_TRUE(node_->waitForStartup());
+    ASSERT_TRUE(peer_.waitForTeleopNode());
+  }
+
+  geometry_msgs::msg::Twist send(const Axes & axes, const Buttons & buttons)
+  {
+    EXPECT_TRUE(peer_.sendJoy(axes, buttons));
+    return peer_.twists().back();
+  }
+
+  // Sends each sample, waits for all of its commands, and returns the I/O commands it caused.
+  std::vector<std::vector<int32_t>> ctrlIoAfter(const std::vector<Buttons> & samples)
+  {
+    const size_t before = peer_.ctrlIo().size();
+    for (const auto & buttons : samples) {
+      send(kAtRest, buttons);
+    }
+    // I/O commands travel on their own topic: give a late one time to arrive.
+    std::this_thread::sleep_for(300ms);
+    const auto all = peer_.ctrlIo();
+    return {all.begin() + static_cast<std::ptrdiff_t>(before), all.end()};
+  }
+
+  void TearDown() override
+  {
+    if (node_) {
+      EXPECT_TRUE(node_->interruptAndExitCleanly());
+      if (HasFailure()) {
+        std::cerr << "node output:\n" << node_->output();
+      }
+    }
+  }
+
+  RobotPeer peer_;
+  std::unique_ptr<TeleopProcess> node_;
+};
+
+void expectTwist(
+  const geometry_msgs::msg::Twist & twist, std::array<double, 6> expected, const std::string & what)
+{
+  const std::array<double, 6> actual{twist.linear.x,  twist.linear.y,  twist.linear.z,
+                                     twist.angular.x, twist.angular.y, twist.angular.z};
+  for (size_t i = 0; i < 6; ++i) {
+    EXPECT_NEAR(actual[i], expected[i], 1e-6) << what << ", component " << i;
+  }
+}
+
+TEST_F(Dispatch, EverySampleSendsOneTwistFromTheRemappedAxes)
+{
+  start({"-p", "joy_axis:=[1, 0, 5, 3, 4, 2]"});
+  expectTwist(send({0.1f, 0.2f, 1, 0.3f, 0.4f, 1}, {}), {0.2, 0.1, 0, 0.3, 0.4, 0}, "remapped");
+  expectTwist(send(kAtRest, pressed({})), {0, 0, 0, 0, 0, 0}, "at rest");
+  const size_t before = peer_.twists().size();
+  for (int i = 0; i < 5; ++i) {
+    peer_.publishJoy(kAtRest, pressed({6}));
+  }
+  ASSERT_TRUE(peer_.waitForTwists(before + 5));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(peer_.twists().size(), before + 5);
+  EXPECT_EQ(peer_.stopAndRecoverCount(), 0u);
+}
+
+TEST_F(Dispatch, TriggersDriveForwardAndReverseFromRest)
+{
+  start();
+  const std::vector<std::pair<float, double>> pulls{{1.0f, 0.0}, {0.0f, 0.5}, {-1.0f, 1.0}};
+  for (const auto & [trigger, speed] : pulls) {
+    expectTwist(send({0, 0, trigger, 0, 0, 1}, pressed({})), {0, 0, speed, 0, 0, 0}, "left");
+    expectTwist(send({0, 0, 1, 0, 0, trigger}, pressed({})), {0, 0, 0, 0, 0, speed}, "right");
+    expectTwist(
+      send({0, 0, trigger, 0, 0, trigger}, pressed({0})), {0, 0, -speed, 0, 0, -speed},
+      "reversed");
+  }
+}
+
+TEST_F(Dispatch, MissingAndBrokenAxesCommandNoMotion)
+{
+  start({"-p", "joy_axis:=[0, 1, 2, 3, -1, 5]"});
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  expectTwist(send({0.5f, 0.5f, -1, 0.5f, 0.5f, -1}, {}), {0.5, 0.5, 1, 0.5, 0, 1}, "full");
+  // Components that the next samples do not carry stop, rather than keep the last value.
+  expectTwist(send({0.5f, 0.5f}, {}), {0.5, 0.5, 0, 0, 0, 0}, "two axes");
+  expectTwist(send({}, {}), {0, 0, 0, 0, 0, 0}, "no axes");
+  expectTwist(send({}, {}), {0, 0, 0, 0, 0, 0}, "no axes again");
+  expectTwist(send({nan, inf, nan, -inf, 0.5f, inf}, {}), {0, 0, 0, 0, 0, 0}, "not finite");
+}
+
+TEST_F(Dispatch, SpaceButtonsAnnounceTheSpaceOncePerPress)
+{
+  start();
+  send(kAtRest, pressed({6}));
+  send(kAtRest, pressed({6}));
+  send(kAtRest, pressed({}));
+  send(kAtRest, pressed({7}));
+  send(kAtRest, pressed({7}));
+  send(kAtRest, pressed({}));
+  // Both pressed together: joint space wins; releasing joint with cartesian held hands over.
+  send(kAtRest, pressed({6, 7}));
+  send(kAtRest, pressed({7}));
+  send(kAtRest, pressed({}));
+  // Cartesian held, then joint pressed too: joint; releasing joint then announces nothing.
+  send(kAtRest, pressed({7}));
+  send(kAtRest, pressed({6, 7}));
+  send(kAtRest, pressed({7}));
+  send(kAtRest, pressed({}));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(peer_.spaces(), (std::vector<bool>{true, false, true, false, false, true}));
+  EXPECT_EQ(node_->countOutput("joint_space button press..."), 3u);
+  EXPECT_EQ(node_->countOutput("cartesian_space button release..."), 3u);
+}
+
+TEST_F(Dispatch, ControlIoButtonSendsOneCommandPerPress)
+{
+  start();
+  const std::vector<int32_t> on{100, 1};
+  const std::vector<int32_t> off{100, 0};
+  EXPECT_EQ(ctrlIoAfter({pressed({3}), pressed({3}), pressed({3})}), (Commands{on}));
+  EXPECT_EQ(ctrlIoAfter({pressed({}), pressed({3})}), (Commands{on}));
+  EXPECT_EQ(ctrlIoAfter({pressed({}), pressed({2}), pressed({2}), pressed({})}), (Commands{off}));
+  const auto message = peer_.ctrlIoMessages().back();
+  ASSERT_EQ(message.layout.dim.size(), 1u);
+  EXPECT_EQ(message.layout.dim[0].label, "ctrl_io_data");
+  EXPECT_EQ(message.layout.dim[0].size, 2u);
+  EXPECT_EQ(message.layout.dim[0].stride, 2u);
+  EXPECT_EQ(message.layout.data_offset, 1u);
+}
+
+TEST_F(Dispatch, BothControlIoButtonsHeldSendEachCommandOnce)
+{
+  start();
+  const std::vector<int32_t> on{100, 1};
+  const std::vector<int32_t> off{100, 0};
+  // Off held, then on pressed as well: one on command, however long both are held.
+  EXPECT_EQ(
+    ctrlIoAfter({pressed({2}), pressed({2, 3}), pressed({2, 3}), pressed({2, 3}), pressed({2})}),
+    (Commands{off, on}));
+  // On held, then off pressed as well: the newer press wins, once.
+  EXPECT_EQ(
+    ctrlIoAfter({pressed({}), pressed({3}), pressed({2, 3}), pressed({2, 3}), pressed({3})}),
+    (Commands{on, off}));
+  // Both pressed in the same sample: the safe off command, once.
+  EXPECT_EQ(
+    ctrlIoAfter({pressed({}), pressed({2, 3}), pressed({2, 3}), pressed({2, 3})}),
+    (Commands{off}));
+}
+
+TEST_F(Dispatch, ButtonsOutsideTheSampleCountAsReleased)
+{
+  start({"-p", "joy_btns:=[-1, 40, 41, 42, 43, 44, -6, -7]"});
+  for (int i = 0; i < 3; ++i) {
+    expectTwist(send({0, 0, -1, 0, 0, 1}, Buttons(12, 1)), {0, 0, 1, 0, 0, 0}, "forward");
+  }
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(peer_.spaces().empty());
+  EXPECT_TRUE(peer_.ctrlIo().empty());
+  EXPECT_EQ(node_->countOutput("button press"), 0u);
+}
+
+TEST_F(Dispatch, GrabAndEstopPressesAreAdmittedOneAtATime)
+{
+  start();
+  send(kAtRest, pressed({1}));
+  send(kAtRest, pressed({1}));
+  send(kAtRest, pressed({}));
+  send(kAtRest, pressed({1}));
+  send(kAtRest, pressed({4}));
+  send(kAtRest, pressed({}));
+  send(kAtRest, pressed({4}));
+  ASSERT_TRUE(node_->waitForOutput("please wait..."));
+  EXPECT_EQ(node_->countOutput("Arm grab button press, send trash grab goal..."), 2u);
+  EXPECT_EQ(node_->countOutput("ArmTaskDecision goal start..."), 1u);
+  EXPECT_EQ(node_->countOutput("Arm grab button release..."), 2u);
+  EXPECT_EQ(node_->countOutput("ArmTaskDecision goal inprogress, skip!"), 1u);
+  EXPECT_EQ(node_->countOutput("Arm emergency stop button press..."), 2u);
+  EXPECT_EQ(node_->countOutput("Arm emergency stop button release..."), 1u);
+  EXPECT_EQ(
+    node_->countOutput("service request for /robot/estop_service inprogress, please wait..."), 1u);
+  // Without servers both requests give up on their own, and the next presses are admitted.
+  ASSERT_TRUE(node_->waitForOutput("Action server not available after waiting", 20s));
+  ASSERT_TRUE(node_->waitForOutput("service /robot/estop_service not available, return...", 20s));
+  send(kAtRest, pressed({}));
+  send(kAtRest, pressed({1, 4}));
+  EXPECT_TRUE(node_->waitForOutput("ArmTaskDecision goal start...", 10s, 2));
+  EXPECT_TRUE(node_->waitForOutput("Wait for ArmTaskDecision server...", 10s, 2));
+}
+
+}  // namespace
+}  // namespace tavrin_test

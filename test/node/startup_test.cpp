@@ -1,0 +1,135 @@
+// What the node says and does at startup, for each kind of configuration.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "robot_peer.hpp"
+#include "teleop_process.hpp"
+
+namespace tavrin_test {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<std::string> remapLines(const std::string & table, std::vector<int> entries)
+{
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    lines.push_back("Joy " + table + " remap" + std::to_string(i) + ": " + std::to_string(entries[i]));
+  }
+  return lines;
+}
+
+std::vector<std::string> startupLines(
+  const std::string & joy_dev, std::vector<int> axes, std::vector<int> buttons)
+{
+  std::vector<std::string> lines{
+    "joy_dev: " + joy_dev + ", arm_task_center_action: /tavrinpro_action/arm_task"};
+  for (const auto & line : remapLines("axes", axes)) {
+    lines.push_back(line);
+  }
+  for (const auto & line : remapLines("buttons", buttons)) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::vector<std::string> firstBodies(const TeleopProcess & node, size_t count)
+{
+  auto bodies = logBodies(node.lines());
+  bodies.resize(std::min(bodies.size(), count));
+  return bodies;
+}
+
+TEST(Startup, DefaultsLogTheConfigurationAndReadTheDefaultDevice)
+{
+  TeleopProcess node({}, {"SPDLOG_STDOUT=", "SPDLOG_SYSTEMD=", "SPDLOG_LEVEL="});
+  ASSERT_TRUE(node.waitForOutput("Joy /dev/input/js0 open failed"));
+  const auto lines = node.lines();
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "environment variable SPDLOG_STDOUT is not set, and set true");
+  EXPECT_EQ(lines[1], "environment variable SPDLOG_SYSTEMD is not set, and set false");
+  EXPECT_EQ(lines[2], "environment variable SPDLOG_LEVEL is not set, and set default level");
+  EXPECT_EQ(
+    lines[3], "  1 [INFO] joy_dev: /dev/input/js0, arm_task_center_action: /tavrinpro_action/arm_task");
+  auto expected = startupLines("/dev/input/js0", {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 5, 6, 7});
+  expected.push_back("joyDataThread started: /dev/input/js0");
+  expected.push_back("Joy /dev/input/js0 open failed");
+  EXPECT_EQ(firstBodies(node, expected.size()), expected);
+  // The missing device is retried once a second while the node keeps running.
+  EXPECT_TRUE(node.waitForOutput("Joy /dev/input/js0 open failed", 10s, 3));
+  EXPECT_TRUE(node.interruptAndExitCleanly());
+}
+
+TEST(Startup, ShortRemapTablesArePaddedAndLongOnesLoggedWhole)
+{
+  TeleopProcess node({"-p", "joy_dev:=none", "-p", "joy_axis:=[3, 4]", "-p", "joy_btns:=[9]"});
+  ASSERT_TRUE(node.waitForStartup());
+  const auto expected = startupLines("none", {3, 4, 0, 0, 0, 0}, {9, 0, 0, 0, 0, 0, 0, 0});
+  EXPECT_EQ(firstBodies(node, expected.size() + 1), expected);
+
+  TeleopProcess ten_buttons(
+    {"-p", "joy_dev:=none", "-p", "joy_btns:=[0, 1, 2, 3, 4, 5, 6, 7, 8, 9]"});
+  ASSERT_TRUE(ten_buttons.waitForOutput("Joy buttons remap9: 9"));
+  EXPECT_EQ(ten_buttons.countOutput("Joy buttons remap"), 10u);
+}
+
+TEST(Startup, ParamsFileConfiguresLikeCommandLineOverrides)
+{
+  const std::string path = "/tmp/tavrin_startup_params_" + std::to_string(::getpid()) + ".yaml";
+  std::ofstream(path) << "tavrin_arm_teleop_node:\n  ros__parameters:\n"
+                         "    joy_dev: /joy\n    joy_axis: [5, 4]\n    deadzone: 0.5\n";
+  TeleopProcess node({"--params-file", path});
+  ASSERT_TRUE(node.waitForStartup());
+  std::remove(path.c_str());
+  const auto expected = startupLines("/joy", {5, 4, 0, 0, 0, 0}, {0, 1, 2, 3, 4, 5, 6, 7});
+  EXPECT_EQ(firstBodies(node, expected.size()), expected);
+}
+
+TEST(InputMode, JoyTopicSubscribesAndOtherValuesReadNothing)
+{
+  RobotPeer peer;
+  {
+    TeleopProcess node({"-p", "joy_dev:=/joy"});
+    ASSERT_TRUE(peer.waitForTeleopNode());
+    EXPECT_TRUE(peer.sendJoy({0, 0, 1, 0, 0, 1}, {0}));
+    EXPECT_EQ(node.countOutput("joyDataThread started"), 0u);
+    EXPECT_TRUE(node.interruptAndExitCleanly());
+  }
+  for (const std::string joy_dev : {"joy", "/dev/ttyUSB0", "/JOY"}) {
+    TeleopProcess node({"-p", "joy_dev:=" + joy_dev});
+    ASSERT_TRUE(node.waitForStartup());
+    ASSERT_TRUE(peer.waitForMotionPublisher());
+    const size_t before = peer.twists().size();
+    peer.publishJoy({0.5, 0, 1, 0, 0, 1}, {0});
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(peer.twists().size(), before) << joy_dev;
+    EXPECT_EQ(node.countOutput("joyDataThread started"), 0u) << joy_dev;
+    EXPECT_TRUE(node.interruptAndExitCleanly()) << joy_dev;
+  }
+}
+
+TEST(Startup, BadParameterValuesEndTheProcessBeforeAnyEndpoint)
+{
+  const std::vector<std::pair<std::string, std::string>> cases{
+    {"deadzone:=1", "deadzone"},           {"joy_dev:=5", "joy_dev"},
+    {"joy_axis:=[0.5, 1.5]", "joy_axis"},  {"joy_btns:=true", "joy_btns"},
+    {"deadzone:=1.0", "deadzone"},         {"deadzone:=-0.1", "deadzone"},
+  };
+  for (const auto & [override_text, name] : cases) {
+    TeleopProcess node({"-p", override_text});
+    const auto status = node.waitForExit(30s);
+    ASSERT_TRUE(status.has_value()) << override_text;
+    EXPECT_FALSE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << override_text;
+    EXPECT_NE(node.output().find("'" + name + "'"), std::string::npos)
+      << override_text << ": " << node.output();
+    EXPECT_EQ(node.countOutput("joy_dev: "), 0u) << override_text;
+  }
+}
+
+}  // namespace
+}  // namespace tavrin_test
