@@ -58,24 +58,24 @@ NodeState::NodeState(
   validateNodeName(node_name);
   name_ = remapNodeName(remap_rules_, node_name);
   validateNodeName(name_);
-  namespace__ =
+  node_namespace_ =
       normalizeNamespace(remapNamespace(remap_rules_, name_, normalizeNamespace(namespace_)));
-  fully_qualified_name_ = (namespace__ == "/" ? "/" : namespace__ + "/") + name_;
+  fully_qualified_name_ = (node_namespace_ == "/" ? "/" : node_namespace_ + "/") + name_;
   parameter_overrides_ =
       parameterOverridesFor(arguments.parameter_overrides, fully_qualified_name_);
   participant_ = context_state_->participant(kCreateNodeError);
   notify_condition_ = Entity(checkDds(
       dds_create_guardcondition(DDS_CYCLONEDDS_HANDLE), "failed to create a guard condition"));
-  graph_key_ = participant_->addNode(name_, namespace__);
+  graph_key_ = participant_->addNode(name_, node_namespace_);
 }
 
 NodeState::~NodeState() { participant_->removeNode(graph_key_); }
 
 std::string NodeState::resolveName(const std::string & name, bool is_service) const {
-  const std::string expanded = expandTopicName(name, name_, namespace__, is_service);
+  const std::string expanded = expandTopicName(name, name_, node_namespace_, is_service);
   validateFullTopicName(expanded, is_service);
   const std::string remapped = remapName(
-      remap_rules_, expanded, name_, namespace__,
+      remap_rules_, expanded, name_, node_namespace_,
       is_service ? RemapTarget::service : RemapTarget::topic);
   validateFullTopicName(remapped, is_service);
   return remapped;

@@ -38,7 +38,7 @@ public:
   /// The node's name after remapping.
   const std::string & name() const { return name_; }
   /// The node's namespace after remapping.
-  const std::string & namespace_() const { return namespace__; }
+  const std::string & nodeNamespace() const { return node_namespace_; }
   /// "/ns/name".
   const std::string & fullyQualifiedName() const { return fully_qualified_name_; }
   /// The node's context.
@@ -78,7 +78,7 @@ private:
   std::shared_ptr<ContextState> context_state_;
   std::vector<RemapRule> remap_rules_;
   std::string name_;
-  std::string namespace__;
+  std::string node_namespace_;
   std::string fully_qualified_name_;
   std::map<std::string, rclcpp::ParameterValue> parameter_overrides_;
   std::shared_ptr<Participant> participant_;

@@ -12,7 +12,7 @@ NodeBaseInterface::NodeBaseInterface(std::shared_ptr<ros2_layer::NodeState> stat
 
 const char * NodeBaseInterface::get_name() const { return state_->name().c_str(); }
 
-const char * NodeBaseInterface::get_namespace() const { return state_->namespace_().c_str(); }
+const char * NodeBaseInterface::get_namespace() const { return state_->nodeNamespace().c_str(); }
 
 const char * NodeBaseInterface::get_fully_qualified_name() const {
   return state_->fullyQualifiedName().c_str();

@@ -1,6 +1,6 @@
 // What happens at and after shutdown: spin returns, publishing is dropped, re-init works.
-#include <memory>
 #include <gtest/gtest.h>
+#include <memory>
 
 #include <thread>
 
