@@ -263,8 +263,14 @@ int main(int argc, char ** argv) {
     } else if (!argument.empty() && argument[0] != '-') {
       source = argument;
     } else {
-      std::cerr << "usage: tavrin_joy_mapping [--plain | --live] [DEVICE | /joy]" << std::endl;
-      return 2;
+      std::cerr << "usage: tavrin_joy_mapping [--plain | --live] [DEVICE | /joy]\n"
+                   "  shows the button numbers held and the axis numbers moved on a controller\n"
+                   "  DEVICE   a Linux joystick device (default /dev/input/js0)\n"
+                   "  /joy     sensor_msgs/Joy samples instead\n"
+                   "  --plain  one line per event (default when the output is no terminal)\n"
+                   "  --live   a view redrawn in place (default on a terminal)"
+                << std::endl;
+      return argument == "--help" ? 0 : 2;
     }
   }
   MappingView view(live);

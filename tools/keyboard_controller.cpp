@@ -203,6 +203,9 @@ int main(int argc, char ** argv) {
     // Without a node to start, only /joy can reach one.
     options.output = options.node_command.empty() ? "topic" : "auto";
     for (size_t i = 1; i < arguments.size(); ++i) {
+      if (arguments[i] == "--help") {
+        throw std::invalid_argument("a gamepad on the keyboard; without a node, /joy only");
+      }
       if (!parseControllerOption(arguments, i, options)) {
         throw std::invalid_argument("unknown argument " + arguments[i]);
       }
