@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -155,9 +156,9 @@ public:
         "  control space   " + space_,
         "  control I/O 100 " + control_io_,
         "  grab task       " + task_,
-        "  emergency stop  " + (stopped_
-                                    ? "STOPPED (" + std::to_string(estop_requests_) + " request(s))"
-                                    : std::string(estop_requests_ == 0 ? "-" : "released")),
+        "  emergency stop  " + (stopped_ ? "STOPPED (" + std::to_string(estop_requests_) +
+                                               (estop_requests_ == 1 ? " request)" : " requests)")
+                                         : std::string(estop_requests_ == 0 ? "-" : "released")),
         "  ---------------------------------------------------------------------------",
         "  operator        " + operator_line,
         "  recent events",
@@ -292,8 +293,9 @@ private:
       feedback->run_stage = stage.run_stage;
       goal_handle->publish_feedback(feedback);
       std::unique_lock<std::mutex> lock(tasks_mutex_);
-      if (wake_.wait_for(
-              lock, kStageTime, [this] { return stopping_ || goal_handle->is_canceling(); })) {
+      if (wake_.wait_for(lock, kStageTime, [this, &goal_handle] {
+            return stopping_ || goal_handle->is_canceling();
+          })) {
         lock.unlock();
         finishEarly(goal_handle, result);
         return;
@@ -337,7 +339,8 @@ private:
   std::vector<std::thread> tasks_;
 };
 
-/// The last complete line of a file, read again on every call (the narration grows meanwhile).
+/// The last complete line of a file, read again on every call (the narration grows meanwhile),
+/// without the "controller" tag and time stamp that the demo's controller puts in front.
 std::string lastLine(const std::string & path) {
   std::ifstream file(path);
   std::string line;
@@ -347,7 +350,8 @@ std::string lastLine(const std::string & path) {
       last = line;
     }
   }
-  return last;
+  static const std::regex kTag(R"(^controller +([0-9.]+ s +)?)");
+  return std::regex_replace(last, kTag, "");
 }
 
 struct Options {

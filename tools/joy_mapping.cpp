@@ -222,7 +222,7 @@ void watchDevice(const std::string & path, MappingView & view) {
   }
 }
 
-void watchTopic(int argc, char ** argv, MappingView & view) {
+void watchTopic(int argc, const char * const * argv, MappingView & view) {
   rclcpp::init(argc, argv);
   auto node = std::make_shared<rclcpp::Node>("joy_mapping");
   view.source("sensor_msgs/Joy on /joy");

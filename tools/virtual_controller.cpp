@@ -118,7 +118,8 @@ ControllerOptions parseOptions(const CommandLine & command_line) {
   const auto & arguments = command_line.options;
   for (size_t i = 1; i < arguments.size(); ++i) {
     if (arguments[i] == "--help") {
-      throw std::invalid_argument("a scripted operator session of about 15 s; the demo robot must run");
+      throw std::invalid_argument(
+          "a scripted operator session of about 15 s; the demo robot must run");
     }
     if (!parseControllerOption(arguments, i, options)) {
       throw std::invalid_argument("unknown argument " + arguments[i]);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "robot_peer.hpp"
 #include "teleop_process.hpp"
 
 namespace tavrin_test {
@@ -21,9 +22,15 @@ std::vector<std::string> remapLines(
   return lines;
 }
 
-std::vector<std::string> startupWith(const std::vector<std::string> & ros_arguments) {
+/// The node's first log lines with these ROS arguments, once it is fully up: a SIGINT while it
+/// still creates its endpoints would end it abnormally, which is not what is tested here.
+std::vector<std::string> startupWith(
+    const std::vector<std::string> & ros_arguments, bool topic_mode) {
+  RobotPeer peer;
   TeleopProcess node(ros_arguments);
   EXPECT_TRUE(node.waitForStartup()) << node.output();
+  EXPECT_TRUE(topic_mode ? peer.waitForTeleopNode() : node.waitForOutput("joyDataThread started"))
+      << node.output();
   auto bodies = logBodies(node.lines());
   bodies.resize(std::min<size_t>(bodies.size(), 15));
   EXPECT_TRUE(node.interruptAndExitCleanly());
@@ -39,7 +46,7 @@ TEST(ParameterFiles, DefaultFileGivesTheNodeItsDefaults) {
   expected.insert(
       expected.begin(),
       "joy_dev: /dev/input/js0, arm_task_center_action: /tavrinpro_action/arm_task");
-  EXPECT_EQ(startupWith({"--params-file", configFile("teleop.yaml")}), expected);
+  EXPECT_EQ(startupWith({"--params-file", configFile("teleop.yaml")}, false), expected);
 }
 
 TEST(ParameterFiles, ControllerPresetsRemapAxesAndButtons) {
@@ -52,7 +59,8 @@ TEST(ParameterFiles, ControllerPresetsRemapAxesAndButtons) {
     // A command-line parameter given after the file wins over it.
     expected.insert(
         expected.begin(), "joy_dev: /joy, arm_task_center_action: /tavrinpro_action/arm_task");
-    EXPECT_EQ(startupWith({"--params-file", configFile(file), "-p", "joy_dev:=/joy"}), expected)
+    EXPECT_EQ(
+        startupWith({"--params-file", configFile(file), "-p", "joy_dev:=/joy"}, true), expected)
         << file;
   }
 }

@@ -1,6 +1,7 @@
 #include "terminal.hpp"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,12 +19,16 @@ bool stdoutIsLiveTerminal() {
 }
 
 void LiveBlock::draw(const std::vector<std::string> & lines) {
+  // A line that wrapped would take two rows, and the next redraw would start a row too low.
+  winsize size{};
+  const bool known = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1;
+  const size_t width = known ? size.ws_col - 1u : 79u;
   std::string text;
   if (drawn_ > 0) {
     text += "\r\x1b[" + std::to_string(drawn_) + "A";
   }
   for (const auto & line : lines) {
-    text += line + "\x1b[K\n";
+    text += line.substr(0, width) + "\x1b[K\n";
   }
   text += "\x1b[J";  // a shorter block leaves nothing of the longer one below it
   drawn_ = lines.size();
