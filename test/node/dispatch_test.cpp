@@ -91,6 +91,7 @@ TEST_F(Dispatch, EverySampleSendsOneTwistFromTheRemappedAxes)
   ASSERT_TRUE(peer_.waitForTwists(before + 5));
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(peer_.twists().size(), before + 5);
+  EXPECT_EQ(peer_.stopAndRecoverCount(), 0u);
 }
 
 TEST_F(Dispatch, TriggersDriveForwardAndReverseFromRest)
