@@ -40,7 +40,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int32_t kTrashGrab = 1;
 constexpr int32_t kCtrlIoChannel = 100;
-constexpr auto kStageTime = 400ms;
+constexpr auto kStageTime = 300ms;
 constexpr auto kRedrawPeriod = 100ms;
 constexpr size_t kRecentEvents = 6;
 // A motion command that differs from the last reported one by less is not a new event.

@@ -79,11 +79,11 @@ std::vector<Step> session() {
   };
   const std::vector<std::vector<Step>> taps{
       tap(8500ms, 6, "joint space button (6) pressed", "space joint"),
-      tap(9500ms, 7, "cartesian space button (7) pressed", "space cartesian"),
-      tap(10500ms, 3, "control I/O on button (3) pressed", "I/O 100 on"),
-      tap(11500ms, 2, "control I/O off button (2) pressed", "I/O 100 off"),
-      tap(12500ms, 1, "grab button (1) pressed", "trash grab goal, its stages, success"),
-      tap(14300ms, 4, "emergency stop button (4) pressed", "emergency stop request"),
+      tap(9300ms, 7, "cartesian space button (7) pressed", "space cartesian"),
+      tap(10100ms, 3, "control I/O on button (3) pressed", "I/O 100 on"),
+      tap(10900ms, 2, "control I/O off button (2) pressed", "I/O 100 off"),
+      tap(11700ms, 1, "grab button (1) pressed", "trash grab goal, its stages, success"),
+      tap(13500ms, 4, "emergency stop button (4) pressed", "emergency stop request"),
   };
   for (const auto & pair : taps) {
     steps.insert(steps.end(), pair.begin(), pair.end());
