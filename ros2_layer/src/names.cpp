@@ -76,10 +76,11 @@ Problem topicNameProblem(const std::string & name) {
     return {"topic name must not have unmatched (unbalanced) curly braces '{}'", opening_brace};
   }
   for (size_t i = 0; i + 1 < name.size(); ++i) {
-    if (name[i] == '/' && isDigit(name[i + 1])) {
-      return {"topic name token must not start with a number", i + 1};
-    }
-    if (i == 1 && name[0] == '~') {
+    if (name[i] == '/') {
+      if (isDigit(name[i + 1])) {
+        return {"topic name token must not start with a number", i + 1};
+      }
+    } else if (i == 1 && name[0] == '~') {
       return {
           "topic name must not have a tilde '~' that is not followed by a forward slash '/'", 1};
     }

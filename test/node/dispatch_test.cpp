@@ -15,6 +15,7 @@ namespace {
 using namespace std::chrono_literals;
 using Axes = std::vector<float>;
 using Buttons = std::vector<int32_t>;
+using Commands = std::vector<std::vector<int32_t>>;
 
 // Default button roles: 0 trigger reverse, 1 grab, 2 I/O off, 3 I/O on, 4 emergency stop,
 // 6 joint space, 7 cartesian space.
@@ -149,9 +150,9 @@ TEST_F(Dispatch, ControlIoButtonSendsOneCommandPerPress)
   start();
   const std::vector<int32_t> on{100, 1};
   const std::vector<int32_t> off{100, 0};
-  EXPECT_EQ(ctrlIoAfter({pressed({3}), pressed({3}), pressed({3})}), (std::vector{on}));
-  EXPECT_EQ(ctrlIoAfter({pressed({}), pressed({3})}), (std::vector{on}));
-  EXPECT_EQ(ctrlIoAfter({pressed({}), pressed({2}), pressed({2}), pressed({})}), (std::vector{off}));
+  EXPECT_EQ(ctrlIoAfter({pressed({3}), pressed({3}), pressed({3})}), (Commands{on}));
+  EXPECT_EQ(ctrlIoAfter({pressed({}), pressed({3})}), (Commands{on}));
+  EXPECT_EQ(ctrlIoAfter({pressed({}), pressed({2}), pressed({2}), pressed({})}), (Commands{off}));
   const auto message = peer_.ctrlIoMessages().back();
   ASSERT_EQ(message.layout.dim.size(), 1u);
   EXPECT_EQ(message.layout.dim[0].label, "ctrl_io_data");
@@ -168,15 +169,15 @@ TEST_F(Dispatch, BothControlIoButtonsHeldSendEachCommandOnce)
   // Off held, then on pressed as well: one on command, however long both are held.
   EXPECT_EQ(
     ctrlIoAfter({pressed({2}), pressed({2, 3}), pressed({2, 3}), pressed({2, 3}), pressed({2})}),
-    (std::vector{off, on}));
+    (Commands{off, on}));
   // On held, then off pressed as well: the newer press wins, once.
   EXPECT_EQ(
     ctrlIoAfter({pressed({}), pressed({3}), pressed({2, 3}), pressed({2, 3}), pressed({3})}),
-    (std::vector{on, off}));
+    (Commands{on, off}));
   // Both pressed in the same sample: the safe off command, once.
   EXPECT_EQ(
     ctrlIoAfter({pressed({}), pressed({2, 3}), pressed({2, 3}), pressed({2, 3})}),
-    (std::vector{off}));
+    (Commands{off}));
 }
 
 TEST_F(Dispatch, ButtonsOutsideTheSampleCountAsReleased)

@@ -68,7 +68,7 @@ TEST_F(Tasks, GrabWithoutServerGivesUpAfterThreeSecondsAndTheNextPressRetries)
 
 TEST_F(Tasks, AcceptedGrabReportsFeedbackAndTheResult)
 {
-  start({.arm_task = ArmTaskBehaviour::kSucceed});
+  start(armTaskServer(ArmTaskBehaviour::kSucceed));
   press(kGrab);
   ASSERT_TRUE(saw("ArmTaskDecision goal finished!"));
   const auto bodies = logBodies(node_->lines());
@@ -104,7 +104,7 @@ TEST_F(Tasks, AcceptedGrabReportsFeedbackAndTheResult)
 
 TEST_F(Tasks, RejectedGrabFreesTheButton)
 {
-  start({.arm_task = ArmTaskBehaviour::kReject});
+  start(armTaskServer(ArmTaskBehaviour::kReject));
   press(kGrab);
   ASSERT_TRUE(saw("Goal was rejected by server"));
   ASSERT_TRUE(saw("ArmTaskDecision goal finished!"));
@@ -115,7 +115,7 @@ TEST_F(Tasks, RejectedGrabFreesTheButton)
 
 TEST_F(Tasks, AbortedGrabFreesTheButton)
 {
-  start({.arm_task = ArmTaskBehaviour::kAbort});
+  start(armTaskServer(ArmTaskBehaviour::kAbort));
   press(kGrab);
   ASSERT_TRUE(saw("ArmTaskDecision Goal was aborted"));
   ASSERT_TRUE(saw("ArmTaskDecision goal finished!"));
@@ -125,7 +125,7 @@ TEST_F(Tasks, AbortedGrabFreesTheButton)
 
 TEST_F(Tasks, GrabCanceledByAnotherClientFreesTheButton)
 {
-  start({.arm_task = ArmTaskBehaviour::kCancelWhenAsked});
+  start(armTaskServer(ArmTaskBehaviour::kCancelWhenAsked));
   press(kGrab);
   ASSERT_TRUE(saw("Goal accepted by server, waiting for result"));
   press(kGrab);
@@ -150,7 +150,7 @@ TEST_F(Tasks, EstopWithoutServiceGivesUpAfterTwoSecondsWithoutSending)
 
 TEST_F(Tasks, AnsweredEstopIsLoggedAndReleaseSendsNothing)
 {
-  start({.estop = EstopBehaviour::kAnswer});
+  start(estopServer(EstopBehaviour::kAnswer));
   press(kEstop);
   ASSERT_TRUE(saw("result: true, message: ok"));
   std::this_thread::sleep_for(500ms);
@@ -159,14 +159,16 @@ TEST_F(Tasks, AnsweredEstopIsLoggedAndReleaseSendsNothing)
 
 TEST_F(Tasks, SilentEstopServiceGetsTheRequestTwiceThreeSecondsApart)
 {
-  start({.estop = EstopBehaviour::kSilent});
+  start(estopServer(EstopBehaviour::kSilent));
   press(kEstop);
   press(kEstop);
   EXPECT_TRUE(saw("service request for /robot/estop_service inprogress, please wait..."));
   ASSERT_TRUE(saw("Failed to call service /robot/estop_service"));
   ASSERT_TRUE(waitUntil([&] { return peer_->estopRequestTimes().size() == 2; }));
   const auto times = peer_->estopRequestTimes();
-  EXPECT_GE(times[1] - times[0], 2900ms);
+  // Measured where the requests arrive, so delivery jitter blurs the three seconds a little.
+  EXPECT_GE(times[1] - times[0], 2500ms);
+  EXPECT_LE(times[1] - times[0], 6s);
   EXPECT_EQ(peer_->estopRequestValues(), (std::vector<bool>{true, true}));
   press(kEstop);
   EXPECT_TRUE(waitUntil([&] { return peer_->estopRequestTimes().size() == 3; }));

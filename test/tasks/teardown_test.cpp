@@ -34,10 +34,10 @@ TEST(Teardown, SignalInEveryWaitingStateEndsTheNodeCleanly)
 {
   const std::vector<WaitingState> states{
     {"grab waiting for server", {}, kGrab, "Wait for ArmTaskDecision server...", SIGINT},
-    {"grab waiting for result", {.arm_task = ArmTaskBehaviour::kRunForever}, kGrab,
+    {"grab waiting for result", armTaskServer(ArmTaskBehaviour::kRunForever), kGrab,
      "Goal accepted by server, waiting for result", SIGTERM},
     {"estop waiting for service", {}, kEstop, "Arm emergency stop button press...", SIGTERM},
-    {"estop waiting for answer", {.estop = EstopBehaviour::kSilent}, kEstop,
+    {"estop waiting for answer", estopServer(EstopBehaviour::kSilent), kEstop,
      "Arm emergency stop button press...", SIGINT},
   };
   for (const auto & state : states) {
