@@ -100,9 +100,7 @@ TEST(KeyboardController, KeysAtATerminalBecomeJoySamples) {
 }
 
 TEST(KeyboardController, DrivesTheNodeItStarts) {
-  PeerOptions with_arm_task;
-  with_arm_task.arm_task = ArmTaskBehaviour::kSucceed;
-  RobotPeer robot(with_arm_task);
+  RobotPeer robot(armTaskServer(ArmTaskBehaviour::kSucceed));
   const std::string node_log =
       testing::TempDir() + "keyboard_node_" + std::to_string(::getpid()) + ".log";
   TmuxSession terminal(
