@@ -156,9 +156,7 @@ public:
         "  control space   " + space_,
         "  control I/O 100 " + control_io_,
         "  grab task       " + task_,
-        "  emergency stop  " + (stopped_ ? "STOPPED (" + std::to_string(estop_requests_) +
-                                               (estop_requests_ == 1 ? " request)" : " requests)")
-                                         : std::string(estop_requests_ == 0 ? "-" : "released")),
+        "  emergency stop  " + emergencyStopText(),
         "  ---------------------------------------------------------------------------",
         "  operator        " + operator_line,
         "  recent events",
@@ -170,6 +168,15 @@ public:
   }
 
 private:
+  std::string emergencyStopText() const {
+    if (estop_requests_ == 0) {
+      return "-";
+    }
+    const std::string requests =
+        std::to_string(estop_requests_) + (estop_requests_ == 1 ? " request" : " requests");
+    return stopped_ ? "STOPPED (" + requests + ")" : requests + ", none to stop";
+  }
+
   std::string axis(size_t component) const {
     return signedValue(motion_[component]) + " " + tavrin_tools::bar(motion_[component]);
   }
