@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ protected:
   {
     if (node_) {
       EXPECT_TRUE(node_->interruptAndExitCleanly());
+      if (HasFailure()) {
+        std::cerr << "node output:\n" << node_->output();
+      }
     }
   }
 

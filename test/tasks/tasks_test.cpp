@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ protected:
   {
     if (node_) {
       EXPECT_TRUE(node_->interruptAndExitCleanly());
+      if (HasFailure()) {
+        std::cerr << "node output:\n" << node_->output();
+      }
     }
   }
 
