@@ -1,6 +1,5 @@
 // What happens at and after shutdown: spin returns, publishing is dropped, re-init works.
 #include <gtest/gtest.h>
-#include <memory>
 
 #include <thread>
 
@@ -41,7 +40,7 @@ TEST_F(Shutdown, PublishingAfterShutdownIsDroppedSilently) {
 }
 
 TEST_F(Shutdown, ShutdownGivesItsReasonAndRunsTheCallbacks) {
-  // The callback stays registered with the default context for the later tests' shutdowns.
+  // The callback stays registered with the default context for later tests: it owns its flag.
   auto called = std::make_shared<bool>(false);
   rclcpp::on_shutdown([called] { *called = true; });
 

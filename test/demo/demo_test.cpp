@@ -1,0 +1,123 @@
+// `make demo` as CI runs it: the scripted session reaches the demo robot and everything ends
+// with exit status 0, through a joystick device where the machine allows it and through /joy.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "child_process.hpp"
+
+namespace tavrin_test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// What the arm must have received, in this order, whatever way the controller took.
+const std::vector<std::string> kCommandsInOrder{
+    "motion    linear x +0.50 y +0.00 z +0.00  angular x +0.00 y +0.00 z +0.00",
+    "motion    linear x +1.00 y +0.00 z +0.00  angular x +0.00 y +0.00 z +0.00",
+    "motion    linear x +0.00 y +0.00 z +0.00  angular x +0.00 y +1.00 z +0.00",
+    "motion    linear x +0.00 y +0.00 z +0.50  angular x +0.00 y +0.00 z +0.00",
+    "motion    linear x +0.00 y +0.00 z +1.00  angular x +0.00 y +0.00 z +0.00",
+    "motion    linear x +0.00 y +0.00 z -1.00  angular x +0.00 y +0.00 z +0.00",
+    "motion    linear x +0.00 y +0.00 z +0.00  angular x +0.00 y +0.00 z -1.00",
+    "space     joint",
+    "space     cartesian",
+    "I/O       100 on",
+    "I/O       100 off",
+    "task      goal accepted: trash grab (task_type 1)",
+    "task      stage 1 of 4",
+    "task      stage 4 of 4",
+    "task      succeeded",
+};
+
+// The emergency stop follows the grab's press; when the grab ends does not matter.
+const std::vector<std::string> kEmergencyStop{
+    "task      goal accepted: trash grab (task_type 1)",
+    "e-stop    request data=true: arm stopped",
+};
+
+// The node's own account of the grab and the emergency stop, from its log.
+const std::vector<std::string> kNodeGrabLog{
+    "Arm grab button press, send trash grab goal...",
+    "Goal accepted by server, waiting for result",
+    "ArmTaskDecision run_stage: 4",
+    "status: true, status_code: 0, errmsg: ",
+    "ArmTaskDecision goal finished!",
+};
+const std::vector<std::string> kNodeEmergencyStopLog{
+    "Arm emergency stop button press...",
+    "result: true, message: arm stopped",
+};
+
+class Demo : public testing::Test {
+protected:
+  /// Runs tools/demo.sh as `make demo` does, on this test's DDS domain, after `prefix` (a
+  /// command that runs it with fewer rights).
+  std::string runDemo(std::vector<std::string> prefix = {}) {
+    prefix.insert(prefix.end(), {"bash", TAVRIN_DEMO_SCRIPT, TAVRIN_BUILD_DIR});
+    ChildProcess demo(
+        prefix, {"DEMO_DOMAIN_ID=" + std::string(std::getenv("ROS_DOMAIN_ID")), "TERM=dumb"});
+    const auto status = demo.waitForExit(150s);
+    EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << demo.output();
+    return demo.output();
+  }
+
+  static void expectInOrder(const std::string & output, const std::vector<std::string> & texts) {
+    size_t from = 0;
+    for (const auto & text : texts) {
+      const size_t at = output.find(text, from);
+      ASSERT_NE(at, std::string::npos) << "missing, or out of order: \"" << text << "\"\n"
+                                       << output;
+      from = at + text.size();
+    }
+  }
+
+  static void expectWholeSession(const std::string & output) {
+    expectInOrder(output, kCommandsInOrder);
+    expectInOrder(output, kEmergencyStop);
+    expectInOrder(output, kNodeGrabLog);
+    expectInOrder(output, kNodeEmergencyStopLog);
+    EXPECT_NE(output.find("controller node ended: exit status 0"), std::string::npos) << output;
+    EXPECT_NE(output.find("demo: done, everything shut down cleanly"), std::string::npos) << output;
+  }
+};
+
+const std::string kThroughJoy =
+    "controller input: sensor_msgs/Joy samples on /joy; the node subscribes to them "
+    "(joy_dev:=/joy) because no joystick device can be made here";
+
+TEST_F(Demo, SessionReachesTheRobotThroughTheBestInputAndEndsCleanly) {
+  const std::string output = runDemo();
+  // With the right to make a private mount namespace (root, here) the node reads a joystick
+  // device; elsewhere the controller says why it uses /joy.
+  EXPECT_TRUE(
+      output.find("controller input: a pseudo-terminal (/dev/pts/") != std::string::npos ||
+      output.find(kThroughJoy) != std::string::npos)
+      << output;
+  if (output.find(kThroughJoy) == std::string::npos) {
+    EXPECT_NE(output.find("joyOpen: Unknown, ret = "), std::string::npos) << output;
+  }
+  expectWholeSession(output);
+}
+
+TEST_F(Demo, WithoutTheRightToMakeADeviceTheSessionGoesThroughJoy) {
+  // Root keeps everything but the right to unshare and mount; others have no such right anyway.
+  std::vector<std::string> fewer_rights;
+  if (::geteuid() == 0) {
+    fewer_rights = {"setpriv", "--bounding-set=-sys_admin", "--inh-caps=-sys_admin", "--"};
+  }
+  const std::string output = runDemo(fewer_rights);
+  EXPECT_NE(
+      output.find(kThroughJoy + " (unshare(CLONE_NEWNS): Operation not permitted)"),
+      std::string::npos)
+      << output;
+  EXPECT_NE(output.find("joy_dev: /joy, arm_task_center_action"), std::string::npos) << output;
+  expectWholeSession(output);
+}
+
+}  // namespace
+}  // namespace tavrin_test

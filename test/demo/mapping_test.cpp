@@ -1,0 +1,81 @@
+// The mapping view names the buttons an operator presses and the axes he moves, from a
+// joystick device and from /joy, as event lines and as a live view at a terminal.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "child_process.hpp"
+#include "common/gamepad.hpp"
+#include "common/pty_joystick.hpp"
+#include "rclcpp/rclcpp.hpp"
+#include "sensor_msgs/msg/joy.hpp"
+#include "tmux_session.hpp"
+
+namespace tavrin_test {
+namespace {
+
+using namespace std::chrono_literals;
+using tavrin_tools::GamepadState;
+using tavrin_tools::PtyJoystick;
+
+constexpr int16_t kFullTravel = 32767;
+
+TEST(MappingView, NamesTheButtonsAndAxesOfADevice) {
+  PtyJoystick controller;
+  ChildProcess view({TAVRIN_JOY_MAPPING, "--plain", controller.slavePath()});
+  ASSERT_TRUE(view.waitForOutput("reading unknown on " + controller.slavePath())) << view.output();
+  // The driver's initial state is where things rest, not something the operator did.
+  auto held_at_start = GamepadState::atRest();
+  held_at_start.buttons[9] = 1;
+  controller.sendInitialState(held_at_start, 0.0);
+
+  controller.sendButton(3, true);
+  EXPECT_TRUE(view.waitForOutput("button 3 pressed\n")) << view.output();
+  controller.sendButton(3, false);
+  EXPECT_TRUE(view.waitForOutput("button 3 released\n")) << view.output();
+  controller.sendAxis(tavrin_tools::kRightTrigger, kFullTravel);
+  EXPECT_TRUE(view.waitForOutput("axis 5 -> -1.00   (rests at +1.00: a trigger)\n"))
+      << view.output();
+  controller.sendAxis(tavrin_tools::kLeftStickY, -kFullTravel);
+  EXPECT_TRUE(view.waitForOutput("axis 1 -> +1.00\n")) << view.output();
+  EXPECT_EQ(view.countOutput("button 9"), 0u) << view.output();
+}
+
+TEST(MappingView, NamesTheButtonsAndAxesOfJoySamples) {
+  auto node = std::make_shared<rclcpp::Node>("joy_source");
+  auto joy = node->create_publisher<sensor_msgs::msg::Joy>("/joy", rclcpp::QoS(10));
+  ChildProcess view({TAVRIN_JOY_MAPPING, "--plain", "/joy"});
+  ASSERT_TRUE(view.waitForOutput("reading sensor_msgs/Joy on /joy")) << view.output();
+  ASSERT_TRUE(waitUntil([&] { return joy->get_subscription_count() > 0; }));
+
+  auto state = GamepadState::atRest();
+  const auto publish = [&] {
+    sensor_msgs::msg::Joy sample;
+    sample.axes = state.axes;
+    sample.buttons = state.buttons;
+    joy->publish(sample);
+  };
+  publish();
+  state.buttons[6] = 1;
+  publish();
+  EXPECT_TRUE(view.waitForOutput("button 6 pressed\n")) << view.output();
+  state.axes[4] = -1.0f;
+  publish();
+  EXPECT_TRUE(view.waitForOutput("axis 4 -> -1.00\n")) << view.output();
+}
+
+TEST(MappingView, LiveViewAtATerminalListsWhatIsHeld) {
+  PtyJoystick controller;
+  TmuxSession terminal(std::string(TAVRIN_JOY_MAPPING) + " " + controller.slavePath());
+  ASSERT_TRUE(terminal.waitForScreen("Controller mapping: unknown on " + controller.slavePath()))
+      << terminal.screen();
+  controller.sendInitialState(GamepadState::atRest(), 0.0);
+  controller.sendButton(7, true);
+  controller.sendButton(2, true);
+  EXPECT_TRUE(terminal.waitForScreen("pressed buttons  2 7")) << terminal.screen();
+  controller.sendAxis(tavrin_tools::kLeftStickX, -kFullTravel);
+  EXPECT_TRUE(terminal.waitForScreen("moved axes        0 +1.00")) << terminal.screen();
+}
+
+}  // namespace
+}  // namespace tavrin_test

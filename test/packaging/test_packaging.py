@@ -1,0 +1,236 @@
+#!/usr/bin/env python3
+"""What a ROS 2 Humble robot gets from the package: parameter files, launch file, systemd unit,
+and the check that keeps the node on Humble's rclcpp API.
+
+Run: test_packaging.py SOURCE_DIR   (the repository root)
+"""
+
+import importlib.util
+import pathlib
+import py_compile
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import types
+import unittest
+
+import yaml
+
+ROOT = pathlib.Path(sys.argv.pop(1) if len(sys.argv) > 1 else '.').resolve()
+CONFIG = ROOT / 'config'
+PARAMETERS = {'deadzone': float, 'joy_dev': str, 'joy_axis': list, 'joy_btns': list}
+ROLE_ENTRIES = (0, 1, 2, 3, 4, 6, 7)  # entry 5 of joy_btns has no role
+
+# What the Linux joystick driver reports for each preset's controller.
+LAYOUTS = {
+    'xbox.yaml': {'axes': 8, 'buttons': 11, 'trigger_axes': {2, 5}, 'trigger_buttons': set()},
+    'playstation.yaml': {
+        'axes': 8, 'buttons': 13, 'trigger_axes': {2, 5}, 'trigger_buttons': {6, 7}},
+}
+
+
+def parameters_of(path):
+    document = yaml.safe_load(path.read_text())
+    return document['/**']['ros__parameters']
+
+
+class ParameterFiles(unittest.TestCase):
+
+    def test_every_file_sets_the_four_parameters_with_their_types(self):
+        files = sorted(CONFIG.glob('*.yaml'))
+        self.assertEqual([path.name for path in files],
+                         ['playstation.yaml', 'teleop.yaml', 'xbox.yaml'])
+        for path in files:
+            with self.subTest(path.name):
+                document = yaml.safe_load(path.read_text())
+                self.assertEqual(list(document), ['/**'])
+                self.assertEqual(list(document['/**']), ['ros__parameters'])
+                parameters = document['/**']['ros__parameters']
+                self.assertEqual(set(parameters), set(PARAMETERS))
+                for name, kind in PARAMETERS.items():
+                    self.assertIs(type(parameters[name]), kind, name)
+                self.assertTrue(0.0 <= parameters['deadzone'] < 1.0)
+                self.assertGreaterEqual(len(parameters['joy_axis']), 6)
+                self.assertGreaterEqual(len(parameters['joy_btns']), 8)
+                for entry in parameters['joy_axis'] + parameters['joy_btns']:
+                    self.assertIs(type(entry), int)
+
+    def test_default_file_holds_the_node_defaults(self):
+        source = (ROOT / 'src/tavrin_arm_teleop/teleop_node.cpp').read_text()
+        deadzone = re.search(r'declare_parameter\("deadzone", ([0-9.]+)\)', source).group(1)
+        joy_dev = re.search(r'declare_parameter\("joy_dev", std::string\("([^"]+)"\)\)', source)
+        axis = re.search(r'joy_axis_\{([0-9, ]+)\}', source).group(1)
+        buttons = re.search(r'joy_btns_\{([0-9, ]+)\}', source).group(1)
+        self.assertEqual(parameters_of(CONFIG / 'teleop.yaml'), {
+            'deadzone': float(deadzone),
+            'joy_dev': joy_dev.group(1),
+            'joy_axis': [int(entry) for entry in axis.split(',')],
+            'joy_btns': [int(entry) for entry in buttons.split(',')],
+        })
+
+    def test_presets_fit_their_controller(self):
+        for name, layout in LAYOUTS.items():
+            with self.subTest(name):
+                parameters = parameters_of(CONFIG / name)
+                axes, buttons = parameters['joy_axis'], parameters['joy_btns']
+                self.assertTrue(all(0 <= axis < layout['axes'] for axis in axes))
+                self.assertTrue(all(0 <= button < layout['buttons'] for button in buttons))
+                # Entries 2 and 5 get the trigger transform: they must be the analogue triggers,
+                # and no stick entry may be one.
+                self.assertEqual({axes[2], axes[5]}, layout['trigger_axes'])
+                self.assertFalse({axes[0], axes[1], axes[3], axes[4]} & layout['trigger_axes'])
+                roles = [buttons[entry] for entry in ROLE_ENTRIES]
+                self.assertEqual(len(set(roles)), len(roles), 'two roles share a button')
+                self.assertFalse(set(roles) & layout['trigger_buttons'],
+                                 'a trigger pull would also press a role button')
+
+
+def load_launch_file(share):
+    """The launch module, with the launch, launch_ros and ament_index_python modules it imports
+    replaced by recorders (they are not installed here)."""
+    recorded = {}
+
+    class LaunchConfiguration:
+        def __init__(self, name):
+            self.name = name
+
+        def perform(self, context):
+            return context[self.name]
+
+    class Recorder:
+        def __init__(self, *args, **kwargs):
+            self.args, self.kwargs = args, kwargs
+
+    class Node(Recorder):
+        def __init__(self, **kwargs):
+            super().__init__(**kwargs)
+            recorded['node'] = kwargs
+
+    modules = {
+        'ament_index_python': types.ModuleType('ament_index_python'),
+        'ament_index_python.packages': types.ModuleType('ament_index_python.packages'),
+        'launch': types.ModuleType('launch'),
+        'launch.actions': types.ModuleType('launch.actions'),
+        'launch.substitutions': types.ModuleType('launch.substitutions'),
+        'launch_ros': types.ModuleType('launch_ros'),
+        'launch_ros.actions': types.ModuleType('launch_ros.actions'),
+    }
+    modules['ament_index_python.packages'].get_package_share_directory = lambda package: share
+    modules['launch'].LaunchDescription = lambda entities: list(entities)
+    modules['launch.actions'].DeclareLaunchArgument = Recorder
+    modules['launch.actions'].OpaqueFunction = Recorder
+    modules['launch.substitutions'].LaunchConfiguration = LaunchConfiguration
+    modules['launch_ros.actions'].Node = Node
+    saved = {name: sys.modules.get(name) for name in modules}
+    sys.modules.update(modules)
+    try:
+        spec = importlib.util.spec_from_file_location(
+            'teleop_launch', ROOT / 'launch/teleop.launch.py')
+        module = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(module)
+        return module, recorded
+    finally:
+        for name, module_before in saved.items():
+            if module_before is None:
+                sys.modules.pop(name)
+            else:
+                sys.modules[name] = module_before
+
+
+class LaunchFile(unittest.TestCase):
+
+    def setUp(self):
+        self.module, self.recorded = load_launch_file(str(ROOT))
+        entities = self.module.generate_launch_description()
+        self.arguments = {entity.args[0]: entity.kwargs for entity in entities[:-1]}
+        self.start = entities[-1].kwargs['function']
+
+    def launch(self, **given):
+        context = {name: spec['default_value'] for name, spec in self.arguments.items()}
+        context.update(given)
+        self.start(context)
+        return self.recorded['node']
+
+    def test_compiles(self):
+        with tempfile.TemporaryDirectory() as folder:
+            py_compile.compile(str(ROOT / 'launch/teleop.launch.py'), doraise=True,
+                               cfile=str(pathlib.Path(folder, 'teleop.launch.pyc')))
+
+    def test_declares_an_argument_per_parameter_and_the_config_file(self):
+        self.assertTrue({'config', 'controller', *PARAMETERS} <= set(self.arguments))
+        self.assertEqual(self.arguments['config']['default_value'],
+                         str(ROOT / 'config/teleop.yaml'))
+
+    def test_without_arguments_the_node_gets_the_default_file_only(self):
+        node = self.launch()
+        self.assertEqual(node['executable'], 'tavrin_arm_teleop_node')
+        self.assertEqual(node['parameters'], [str(ROOT / 'config/teleop.yaml')])
+        self.assertEqual(node['additional_env'], {
+            'SPDLOG_STDOUT': 'true', 'SPDLOG_SYSTEMD': 'false', 'SPDLOG_LEVEL': 'info'})
+
+    def test_preset_and_given_arguments_override_the_file_in_that_order(self):
+        node = self.launch(controller='xbox', joy_dev='/joy', joy_btns='[4, 0, 2, 3, 1, 5, 6, 7]',
+                           spdlog_systemd='true')
+        self.assertEqual(node['parameters'], [
+            str(ROOT / 'config/teleop.yaml'), str(ROOT / 'config/xbox.yaml'),
+            {'joy_dev': '/joy', 'joy_btns': '[4, 0, 2, 3, 1, 5, 6, 7]'}])
+        self.assertEqual(node['additional_env']['SPDLOG_SYSTEMD'], 'true')
+
+    def test_unknown_preset_is_refused_by_name(self):
+        with self.assertRaisesRegex(RuntimeError, 'controller:=gamecube'):
+            self.launch(controller='gamecube')
+
+
+class SystemdUnit(unittest.TestCase):
+    UNIT = ROOT / 'systemd/tavrin_arm_teleop.service'
+
+    def test_runs_the_node_with_journal_logging(self):
+        text = self.UNIT.read_text()
+        self.assertIn('\nEnvironment=SPDLOG_SYSTEMD=true\n', text)
+        self.assertRegex(text, r'ExecStart=[^\n]*(\\\n[^\n]*)*tavrin_arm_teleop_node')
+        self.assertIn('\nKillSignal=SIGINT\n', text)
+
+    @unittest.skipUnless(shutil.which('systemd-analyze'), 'systemd-analyze is not installed')
+    def test_systemd_accepts_the_unit(self):
+        result = subprocess.run(['systemd-analyze', 'verify', str(self.UNIT)],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+
+class HumbleApiCheck(unittest.TestCase):
+    CHECKER = ROOT / 'test/packaging/check_humble_api.py'
+    LIST = ROOT / 'test/packaging/humble_api.txt'
+    SOURCES = [ROOT / 'src/tavrin_arm_teleop/teleop_node.cpp',
+               ROOT / 'include/tavrin_arm_teleop/teleop_node.hpp']
+
+    def check(self, *sources):
+        return subprocess.run([sys.executable, str(self.CHECKER), str(self.LIST), *map(str, sources)],
+                              capture_output=True, text=True)
+
+    def test_node_uses_only_kept_api(self):
+        result = self.check(*self.SOURCES)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+    def test_api_beyond_the_list_is_named(self):
+        source = self.SOURCES[0].read_text()
+        anchor = 'void TeleopNode::Impl::createEndpoints()\n{\n'
+        self.assertIn(anchor, source)
+        additions = (
+            '  auto timer = node_.create_wall_timer(std::chrono::seconds(1), [] {});\n'
+            '  rclcpp::sleep_for(std::chrono::seconds(1));\n'
+            '  static_cast<void>(estop_client_->service_is_ready());\n'
+            '  static_cast<void>(node_.get_clock()->get_clock_type());\n')
+        with tempfile.TemporaryDirectory() as folder:
+            changed = pathlib.Path(folder, 'teleop_node.cpp')
+            changed.write_text(source.replace(anchor, anchor + additions))
+            result = self.check(changed, self.SOURCES[1])
+        self.assertEqual(result.returncode, 1)
+        for name in ('rclcpp::Node::create_wall_timer', 'rclcpp::sleep_for',
+                     'rclcpp::Client::service_is_ready', 'rclcpp::Clock::get_clock_type'):
+            self.assertIn(f'uses {name}, which', result.stdout)
+
+
+if __name__ == '__main__':
+    unittest.main(verbosity=2)
