@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,22 +60,32 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::strin
   if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
     throw std::system_error(errno, std::generic_category(), "pipe2");
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   auto environment = mergedEnvironment(extra_environment);
   auto argv_pointers = pointers(argv);
   auto environment_pointers = pointers(environment);
-  const int error = ::posix_spawnp(
-    &pid_, argv_pointers[0], &actions, nullptr, argv_pointers.data(), environment_pointers.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(pipe_fds[1]);
-  if (error != 0) {
+  const pid_t parent = ::getpid();
+  pid_ = ::fork();
+  if (pid_ < 0) {
+    const int error = errno;
     ::close(pipe_fds[0]);
-    throw std::system_error(error, std::generic_category(), "posix_spawnp " + argv.front());
+    ::close(pipe_fds[1]);
+    throw std::system_error(error, std::generic_category(), "fork");
   }
+  if (pid_ == 0) {
+    // Only async-signal-safe calls until exec. A test that dies must take its child along:
+    // an orphaned node would go on talking on the test's DDS domain.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) {
+      ::_exit(127);
+    }
+    ::dup2(pipe_fds[1], STDOUT_FILENO);
+    ::dup2(pipe_fds[1], STDERR_FILENO);
+    const int null_fd = ::open("/dev/null", O_RDONLY);
+    ::dup2(null_fd, STDIN_FILENO);
+    ::execvpe(argv_pointers[0], argv_pointers.data(), environment_pointers.data());
+    ::_exit(127);
+  }
+  ::close(pipe_fds[1]);
   reader_ = std::thread([this, fd = pipe_fds[0]] { readOutput(fd); });
 }
 
