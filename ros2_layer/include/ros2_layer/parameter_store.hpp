@@ -11,35 +11,56 @@
 
 namespace ros2_layer {
 
+/// The declared parameters of one node and the overrides given to it; thread-safe.
 class ParameterStore {
 public:
+  /// Starts with no parameters declared and these overrides (see parameterOverridesFor).
   explicit ParameterStore(std::map<std::string, rclcpp::ParameterValue> overrides = {});
 
-  /// Declares a parameter; an override (unless ignored) replaces the default. Throws
-  /// ParameterAlreadyDeclaredException, InvalidParameterTypeException (an override whose type
-  /// differs from the default's, unless descriptor.dynamic_typing) and
-  /// InvalidParameterValueException (outside the descriptor's range or an empty name).
+  /// Declares a parameter; an override (unless ignored) replaces the default, and the value is
+  /// returned. Throws InvalidParametersException (empty name), ParameterAlreadyDeclaredException,
+  /// InvalidParameterTypeException (an override whose type differs from the default's, unless
+  /// descriptor.dynamic_typing; or a statically typed parameter with a PARAMETER_NOT_SET
+  /// default) and InvalidParameterValueException (outside the descriptor's range).
   const rclcpp::ParameterValue & declare(
-    const std::string & name, const rclcpp::ParameterValue & default_value,
-    const rcl_interfaces::msg::ParameterDescriptor & descriptor, bool ignore_override);
+      const std::string & name, const rclcpp::ParameterValue & default_value,
+      const rcl_interfaces::msg::ParameterDescriptor & descriptor, bool ignore_override);
 
-  /// Declares by type only (no default); an override must then supply the value, else
-  /// rclcpp::exceptions::NoParameterOverrideProvided is raised when the value is read.
+  /// Declares by type only (no default). Without an override the parameter is declared with
+  /// no value and the returned value is PARAMETER_NOT_SET, as in rclcpp: the templated
+  /// Node::declare_parameter<T>(name) then raises UninitializedStaticallyTypedParameterException
+  /// and get() raises ParameterUninitializedException. Throws std::invalid_argument for
+  /// PARAMETER_NOT_SET or a descriptor with dynamic_typing, and InvalidParameterTypeException
+  /// for an override of another type.
   const rclcpp::ParameterValue & declare(
-    const std::string & name, rclcpp::ParameterType type,
-    const rcl_interfaces::msg::ParameterDescriptor & descriptor, bool ignore_override);
+      const std::string & name, rclcpp::ParameterType type,
+      const rcl_interfaces::msg::ParameterDescriptor & descriptor, bool ignore_override);
 
+  /// True when the parameter has been declared.
   bool has(const std::string & name) const;
-  /// Throws ParameterNotDeclaredException.
+  /// The parameter; throws ParameterNotDeclaredException, or ParameterUninitializedException
+  /// for a statically typed parameter declared without a value.
   rclcpp::Parameter get(const std::string & name) const;
+  /// Copies the parameter out and returns true when it is declared and has a value.
   bool get(const std::string & name, rclcpp::Parameter & parameter) const;
+  /// Forgets a declaration; throws ParameterNotDeclaredException, ParameterImmutableException
+  /// (read-only) and InvalidParameterTypeException (statically typed), as rclcpp does.
   void undeclare(const std::string & name);
 
 private:
+  struct Declared {
+    rclcpp::ParameterValue value;
+    rcl_interfaces::msg::ParameterDescriptor descriptor;
+  };
+
+  const rclcpp::ParameterValue & declareLocked(
+      const std::string & name, rclcpp::ParameterType type,
+      const rclcpp::ParameterValue & default_value,
+      rcl_interfaces::msg::ParameterDescriptor descriptor, bool ignore_override);
+
   mutable std::mutex mutex_;
-  std::map<std::string, rclcpp::ParameterValue> overrides_;
-  std::map<std::string, rclcpp::ParameterValue> values_;
-  std::map<std::string, rcl_interfaces::msg::ParameterDescriptor> descriptors_;
+  const std::map<std::string, rclcpp::ParameterValue> overrides_;
+  std::map<std::string, Declared> declared_;
 };
 
 }  // namespace ros2_layer

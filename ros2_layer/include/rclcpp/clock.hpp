@@ -1,0 +1,40 @@
+// A source of the current time: system, steady or ROS time (which is system time here, as
+// this layer has no simulated time).
+#pragma once
+
+#include <memory>
+
+#include "rcl/time.h"
+#include "rclcpp/context.hpp"
+#include "rclcpp/duration.hpp"
+#include "rclcpp/macros.hpp"
+#include "rclcpp/time.hpp"
+
+namespace rclcpp {
+
+/// A clock of one type.
+class Clock {
+public:
+  RCLCPP_SMART_PTR_DEFINITIONS(Clock)
+
+  /// A clock of the given type.
+  explicit Clock(rcl_clock_type_t clock_type = RCL_SYSTEM_TIME);
+  ~Clock() = default;
+
+  /// The current time of this clock.
+  Time now();
+  /// Sleeps until the clock reaches `until`; false when the context shut down first.
+  bool sleep_until(Time until, Context::SharedPtr context = contexts::get_global_default_context());
+  /// Sleeps for `rel_time`; false when the context shut down first.
+  bool sleep_for(
+      Duration rel_time, Context::SharedPtr context = contexts::get_global_default_context());
+  /// Whether a ROS clock follows simulated time: never here.
+  bool ros_time_is_active();
+  /// The type of this clock.
+  rcl_clock_type_t get_clock_type() const;
+
+private:
+  rcl_clock_type_t clock_type_;
+};
+
+}  // namespace rclcpp

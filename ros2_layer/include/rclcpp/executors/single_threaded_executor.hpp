@@ -1,0 +1,4 @@
+// The single-threaded executor.
+#pragma once
+
+#include "rclcpp/executor.hpp"

@@ -1,0 +1,82 @@
+// Options of a node: its own command-line arguments and parameter overrides, and the settings
+// of rclcpp::NodeOptions that this layer accepts.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "rclcpp/context.hpp"
+#include "rclcpp/parameter.hpp"
+
+namespace rclcpp {
+
+/// Options of a node.
+class NodeOptions {
+public:
+  /// The defaults: the global default context, global arguments used, no overrides.
+  NodeOptions();
+  virtual ~NodeOptions() = default;
+  NodeOptions(const NodeOptions & other) = default;
+  NodeOptions & operator=(const NodeOptions & other) = default;
+
+  /// The context of the node.
+  rclcpp::Context::SharedPtr context() const;
+  /// Sets the context of the node.
+  NodeOptions & context(rclcpp::Context::SharedPtr context);
+
+  /// The node's own ROS arguments, such as {"--ros-args", "-r", "__node:=other"}.
+  const std::vector<std::string> & arguments() const;
+  /// Sets the node's own ROS arguments.
+  NodeOptions & arguments(const std::vector<std::string> & arguments);
+
+  /// Parameter values that replace declared defaults; they win over command-line overrides.
+  std::vector<rclcpp::Parameter> & parameter_overrides();
+  /// Parameter values that replace declared defaults.
+  const std::vector<rclcpp::Parameter> & parameter_overrides() const;
+  /// Sets the parameter overrides.
+  NodeOptions & parameter_overrides(const std::vector<rclcpp::Parameter> & parameter_overrides);
+  /// Adds one parameter override.
+  template <typename ParameterT>
+  NodeOptions & append_parameter_override(const std::string & name, const ParameterT & value) {
+    this->parameter_overrides().emplace_back(name, rclcpp::ParameterValue(value));
+    return *this;
+  }
+
+  /// Whether the arguments given to rclcpp::init apply to this node.
+  bool use_global_arguments() const;
+  /// Sets whether the arguments given to rclcpp::init apply to this node.
+  NodeOptions & use_global_arguments(bool use_global_arguments);
+
+  /// Whether a /rosout publisher would be created; accepted, no effect here.
+  bool enable_rosout() const;
+  NodeOptions & enable_rosout(bool enable_rosout);
+  /// Whether intra-process communication would be used; accepted, no effect here.
+  bool use_intra_process_comms() const;
+  NodeOptions & use_intra_process_comms(bool use_intra_process_comms);
+  /// Whether topic statistics would be published; accepted, no effect here.
+  bool enable_topic_statistics() const;
+  NodeOptions & enable_topic_statistics(bool enable_topic_statistics);
+  /// Whether parameter services would be started; accepted, no effect here.
+  bool start_parameter_services() const;
+  NodeOptions & start_parameter_services(bool start_parameter_services);
+  /// Whether parameter events would be published; accepted, no effect here.
+  bool start_parameter_event_publisher() const;
+  NodeOptions & start_parameter_event_publisher(bool start_parameter_event_publisher);
+  /// Whether a thread would serve the /clock topic; accepted, no effect here.
+  bool use_clock_thread() const;
+  NodeOptions & use_clock_thread(bool use_clock_thread);
+
+private:
+  rclcpp::Context::SharedPtr context_;
+  std::vector<std::string> arguments_;
+  std::vector<rclcpp::Parameter> parameter_overrides_;
+  bool use_global_arguments_ = true;
+  bool enable_rosout_ = true;
+  bool use_intra_process_comms_ = false;
+  bool enable_topic_statistics_ = false;
+  bool start_parameter_services_ = true;
+  bool start_parameter_event_publisher_ = true;
+  bool use_clock_thread_ = true;
+};
+
+}  // namespace rclcpp

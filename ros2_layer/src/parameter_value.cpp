@@ -1,0 +1,253 @@
+// ParameterValue and Parameter: typed values kept in their message form, so that converting to
+// and from rcl_interfaces messages is a copy.
+#include "rclcpp/parameter_value.hpp"
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "rclcpp/parameter.hpp"
+
+namespace rclcpp {
+namespace {
+
+using ParameterTypeMessage = rcl_interfaces::msg::ParameterType;
+
+/// Prints a sequence as "[a, b, c]" with the stream flags that make each element read well.
+template <typename Element, typename Printed = Element>
+std::string sequenceToString(
+    const std::vector<Element> & elements, std::ios::fmtflags flags = std::ios::fmtflags{}) {
+  std::ostringstream out;
+  out.setf(flags & std::ios::basefield, std::ios::basefield);
+  out.setf(flags & ~std::ios::basefield);
+  out << "[";
+  const char * separator = "";
+  for (const Element & element : elements) {
+    out << separator << static_cast<Printed>(element);
+    separator = ", ";
+  }
+  out << "]";
+  return out.str();
+}
+
+}  // namespace
+
+std::string to_string(ParameterType type) {
+  switch (type) {
+    case PARAMETER_NOT_SET:
+      return "not set";
+    case PARAMETER_BOOL:
+      return "bool";
+    case PARAMETER_INTEGER:
+      return "integer";
+    case PARAMETER_DOUBLE:
+      return "double";
+    case PARAMETER_STRING:
+      return "string";
+    case PARAMETER_BYTE_ARRAY:
+      return "byte_array";
+    case PARAMETER_BOOL_ARRAY:
+      return "bool_array";
+    case PARAMETER_INTEGER_ARRAY:
+      return "integer_array";
+    case PARAMETER_DOUBLE_ARRAY:
+      return "double_array";
+    case PARAMETER_STRING_ARRAY:
+      return "string_array";
+  }
+  return "unknown type";
+}
+
+std::ostream & operator<<(std::ostream & os, ParameterType type) { return os << to_string(type); }
+
+std::string to_string(const ParameterValue & value) {
+  switch (value.get_type()) {
+    case PARAMETER_NOT_SET:
+      return "not set";
+    case PARAMETER_BOOL:
+      return value.get<bool>() ? "true" : "false";
+    case PARAMETER_INTEGER:
+      return std::to_string(value.get<int64_t>());
+    case PARAMETER_DOUBLE:
+      return std::to_string(value.get<double>());
+    case PARAMETER_STRING:
+      return value.get<std::string>();
+    case PARAMETER_BYTE_ARRAY:
+      return sequenceToString<uint8_t, int>(
+          value.get<std::vector<uint8_t>>(), std::ios::hex | std::ios::showbase);
+    case PARAMETER_BOOL_ARRAY:
+      return sequenceToString(value.get<std::vector<bool>>(), std::ios::boolalpha);
+    case PARAMETER_INTEGER_ARRAY:
+      return sequenceToString(value.get<std::vector<int64_t>>());
+    case PARAMETER_DOUBLE_ARRAY:
+      return sequenceToString(value.get<std::vector<double>>());
+    case PARAMETER_STRING_ARRAY:
+      return sequenceToString(value.get<std::vector<std::string>>());
+  }
+  return "unknown type";
+}
+
+ParameterValue::ParameterValue() { value_.type = ParameterTypeMessage::PARAMETER_NOT_SET; }
+
+ParameterValue::ParameterValue(const rcl_interfaces::msg::ParameterValue & value) : value_(value) {
+  if (value.type > ParameterTypeMessage::PARAMETER_STRING_ARRAY) {
+    throw std::runtime_error("Unknown type: " + std::to_string(value.type));
+  }
+}
+
+ParameterValue::ParameterValue(const bool bool_value) {
+  value_.type = ParameterTypeMessage::PARAMETER_BOOL;
+  value_.bool_value = bool_value;
+}
+
+ParameterValue::ParameterValue(const int int_value)
+    : ParameterValue(static_cast<int64_t>(int_value)) {}
+
+ParameterValue::ParameterValue(const int64_t int_value) {
+  value_.type = ParameterTypeMessage::PARAMETER_INTEGER;
+  value_.integer_value = int_value;
+}
+
+ParameterValue::ParameterValue(const float double_value)
+    : ParameterValue(static_cast<double>(double_value)) {}
+
+ParameterValue::ParameterValue(const double double_value) {
+  value_.type = ParameterTypeMessage::PARAMETER_DOUBLE;
+  value_.double_value = double_value;
+}
+
+ParameterValue::ParameterValue(const std::string & string_value) {
+  value_.type = ParameterTypeMessage::PARAMETER_STRING;
+  value_.string_value = string_value;
+}
+
+ParameterValue::ParameterValue(const char * string_value)
+    : ParameterValue(std::string(string_value)) {}
+
+ParameterValue::ParameterValue(const std::vector<uint8_t> & byte_array_value) {
+  value_.type = ParameterTypeMessage::PARAMETER_BYTE_ARRAY;
+  value_.byte_array_value = byte_array_value;
+}
+
+ParameterValue::ParameterValue(const std::vector<bool> & bool_array_value) {
+  value_.type = ParameterTypeMessage::PARAMETER_BOOL_ARRAY;
+  value_.bool_array_value = bool_array_value;
+}
+
+ParameterValue::ParameterValue(const std::vector<int> & int_array_value) {
+  value_.type = ParameterTypeMessage::PARAMETER_INTEGER_ARRAY;
+  value_.integer_array_value.assign(int_array_value.begin(), int_array_value.end());
+}
+
+ParameterValue::ParameterValue(const std::vector<int64_t> & int_array_value) {
+  value_.type = ParameterTypeMessage::PARAMETER_INTEGER_ARRAY;
+  value_.integer_array_value = int_array_value;
+}
+
+ParameterValue::ParameterValue(const std::vector<float> & double_array_value) {
+  value_.type = ParameterTypeMessage::PARAMETER_DOUBLE_ARRAY;
+  value_.double_array_value.assign(double_array_value.begin(), double_array_value.end());
+}
+
+ParameterValue::ParameterValue(const std::vector<double> & double_array_value) {
+  value_.type = ParameterTypeMessage::PARAMETER_DOUBLE_ARRAY;
+  value_.double_array_value = double_array_value;
+}
+
+ParameterValue::ParameterValue(const std::vector<std::string> & string_array_value) {
+  value_.type = ParameterTypeMessage::PARAMETER_STRING_ARRAY;
+  value_.string_array_value = string_array_value;
+}
+
+ParameterType ParameterValue::get_type() const { return static_cast<ParameterType>(value_.type); }
+
+rcl_interfaces::msg::ParameterValue ParameterValue::to_value_msg() const { return value_; }
+
+bool ParameterValue::operator==(const ParameterValue & rhs) const { return value_ == rhs.value_; }
+
+bool ParameterValue::operator!=(const ParameterValue & rhs) const { return !(*this == rhs); }
+
+Parameter::Parameter() = default;
+
+Parameter::Parameter(const std::string & name) : name_(name) {}
+
+Parameter::Parameter(const std::string & name, const ParameterValue & value)
+    : name_(name), value_(value) {}
+
+bool Parameter::operator==(const Parameter & rhs) const {
+  return name_ == rhs.name_ && value_ == rhs.value_;
+}
+
+bool Parameter::operator!=(const Parameter & rhs) const { return !(*this == rhs); }
+
+ParameterType Parameter::get_type() const { return value_.get_type(); }
+
+std::string Parameter::get_type_name() const { return to_string(get_type()); }
+
+const std::string & Parameter::get_name() const { return name_; }
+
+rcl_interfaces::msg::ParameterValue Parameter::get_value_message() const {
+  return value_.to_value_msg();
+}
+
+const ParameterValue & Parameter::get_parameter_value() const { return value_; }
+
+bool Parameter::as_bool() const { return get_value<PARAMETER_BOOL>(); }
+
+int64_t Parameter::as_int() const { return get_value<PARAMETER_INTEGER>(); }
+
+double Parameter::as_double() const { return get_value<PARAMETER_DOUBLE>(); }
+
+const std::string & Parameter::as_string() const { return get_value<PARAMETER_STRING>(); }
+
+const std::vector<uint8_t> & Parameter::as_byte_array() const {
+  return get_value<PARAMETER_BYTE_ARRAY>();
+}
+
+const std::vector<bool> & Parameter::as_bool_array() const {
+  return get_value<PARAMETER_BOOL_ARRAY>();
+}
+
+const std::vector<int64_t> & Parameter::as_integer_array() const {
+  return get_value<PARAMETER_INTEGER_ARRAY>();
+}
+
+const std::vector<double> & Parameter::as_double_array() const {
+  return get_value<PARAMETER_DOUBLE_ARRAY>();
+}
+
+const std::vector<std::string> & Parameter::as_string_array() const {
+  return get_value<PARAMETER_STRING_ARRAY>();
+}
+
+std::string Parameter::value_to_string() const { return to_string(value_); }
+
+std::string _to_json_dict_entry(const Parameter & param) {
+  return "\"" + param.get_name() + "\": {\"type\": \"" + param.get_type_name() +
+         "\", \"value\": \"" + param.value_to_string() + "\"}";
+}
+
+std::ostream & operator<<(std::ostream & os, const Parameter & pv) {
+  return os << std::to_string(pv);
+}
+
+std::ostream & operator<<(std::ostream & os, const std::vector<Parameter> & parameters) {
+  return os << std::to_string(parameters);
+}
+
+}  // namespace rclcpp
+
+std::string std::to_string(const rclcpp::Parameter & param) {
+  return "{\"name\": \"" + param.get_name() + "\", \"type\": \"" + param.get_type_name() +
+         "\", \"value\": \"" + param.value_to_string() + "\"}";
+}
+
+std::string std::to_string(const std::vector<rclcpp::Parameter> & parameters) {
+  std::string text = "{";
+  const char * separator = "";
+  for (const rclcpp::Parameter & parameter : parameters) {
+    text += separator + rclcpp::_to_json_dict_entry(parameter);
+    separator = ", ";
+  }
+  return text + "}";
+}

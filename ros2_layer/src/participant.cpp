@@ -1,0 +1,182 @@
+#include "ros2_layer/participant.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "rmw/qos_profiles.h"
+#include "rmw_dds_common/msg/participant_entities_info.hpp"
+#include "ros2_layer/dds_error.hpp"
+#include "rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp"
+
+namespace ros2_layer {
+namespace {
+
+// Unicast discovery on loopback probes one port pair per participant index, so the highest
+// index bounds how many processes can share a domain on one machine.
+constexpr int kMaxAutoParticipantIndex = 32;
+
+const char * environment(const char * name) {
+  const char * value = std::getenv(name);
+  return value == nullptr ? "" : value;
+}
+
+/// A DDS domain that lives as long as any participant of this process uses it.
+class Domain {
+public:
+  Domain(uint32_t domain_id, const std::string & configuration)
+      : handle_(checkDds(
+            dds_create_domain(domain_id, configuration.c_str()),
+            "failed to create DDS domain " + std::to_string(domain_id))) {}
+
+private:
+  Entity handle_;
+};
+
+std::shared_ptr<Domain> acquireDomain(const DomainSettings & settings) {
+  static std::mutex mutex;
+  static std::map<uint32_t, std::weak_ptr<Domain>> domains;
+  std::lock_guard<std::mutex> lock(mutex);
+  std::weak_ptr<Domain> & slot = domains[settings.domain_id];
+  std::shared_ptr<Domain> domain = slot.lock();
+  if (!domain) {
+    domain = std::make_shared<Domain>(settings.domain_id, cycloneConfiguration(settings));
+    slot = domain;
+  }
+  return domain;
+}
+
+const MessageMembers & participantInfoType() {
+  return *static_cast<const MessageMembers *>(
+      rosidl_typesupport_introspection_cpp::get_message_type_support_handle<
+          rmw_dds_common::msg::ParticipantEntitiesInfo>()
+          ->data);
+}
+
+rmw_dds_common::msg::Gid toMessage(const Gid & gid) {
+  rmw_dds_common::msg::Gid message;
+  std::copy(gid.begin(), gid.end(), message.data.begin());
+  return message;
+}
+
+}  // namespace
+
+DomainSettings domainSettingsFromEnvironment() {
+  DomainSettings settings;
+  const std::string domain_id = environment("ROS_DOMAIN_ID");
+  if (!domain_id.empty()) {
+    char * end = nullptr;
+    errno = 0;
+    const unsigned long value = std::strtoul(domain_id.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value > UINT32_MAX) {
+      throwLayerError(
+          "failed to initialize rcl",
+          "ROS_DOMAIN_ID is not an integral number: '" + domain_id + "'");
+    }
+    settings.domain_id = static_cast<uint32_t>(value);
+  }
+  settings.localhost_only = std::strcmp(environment("ROS_LOCALHOST_ONLY"), "1") == 0;
+  return settings;
+}
+
+std::string cycloneConfiguration(const DomainSettings & settings) {
+  std::string configuration;
+  if (settings.localhost_only) {
+    configuration =
+        "<CycloneDDS><Domain><General><Interfaces><NetworkInterface address=\"127.0.0.1\"/>"
+        "</Interfaces><AllowMulticast>false</AllowMulticast></General>"
+        "<Discovery><ParticipantIndex>auto</ParticipantIndex><MaxAutoParticipantIndex>" +
+        std::to_string(kMaxAutoParticipantIndex) +
+        "</MaxAutoParticipantIndex><Peers><Peer address=\"localhost\"/></Peers></Discovery>"
+        "</Domain></CycloneDDS>,";
+  }
+  // Cyclone reads CYCLONEDDS_URI only when no configuration is given: pass it on after ours,
+  // so that its settings win.
+  return configuration + environment("CYCLONEDDS_URI");
+}
+
+Participant::Participant(const DomainSettings & settings) : domain_(acquireDomain(settings)) {
+  QosPtr qos(dds_create_qos());
+  const std::string user_data = "enclave=/;";
+  dds_qset_userdata(qos.get(), user_data.data(), user_data.size());
+  participant_ = Entity(checkDds(
+      dds_create_participant(settings.domain_id, qos.get(), nullptr),
+      "failed to create DDS participant"));
+  gid_ = gidOf(participant_.get());
+  publisher_ = Entity(checkDds(
+      dds_create_publisher(participant_.get(), nullptr, nullptr), "failed to create publisher"));
+  subscriber_ = Entity(checkDds(
+      dds_create_subscriber(participant_.get(), nullptr, nullptr), "failed to create subscriber"));
+
+  EndpointSpec discovery;
+  discovery.topic = "ros_discovery_info";  // not a ROS topic: no "rt" prefix
+  discovery.type = &participantInfoType();
+  discovery.qos = rmw_qos_profile_default;
+  discovery.qos.history = RMW_QOS_POLICY_HISTORY_KEEP_LAST;
+  discovery.qos.depth = 1;
+  discovery.qos.durability = RMW_QOS_POLICY_DURABILITY_TRANSIENT_LOCAL;
+  discovery.qos.reliability = RMW_QOS_POLICY_RELIABILITY_RELIABLE;
+  discovery_writer_ = std::make_unique<Writer>(*this, discovery, nullptr);
+  std::lock_guard<std::mutex> lock(mutex_);
+  announceLocked();
+}
+
+Participant::~Participant() = default;
+
+uint32_t Participant::nextEndpointNumber() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ++next_endpoint_;
+}
+
+uint64_t Participant::addNode(const std::string & name, const std::string & namespace_) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const uint64_t key = next_node_++;
+  nodes_[key] = NodeEntities{name, namespace_, {}, {}};
+  announceLocked();
+  return key;
+}
+
+void Participant::removeNode(uint64_t node) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  nodes_.erase(node);
+  announceLocked();
+}
+
+void Participant::addEndpoint(uint64_t node, const Gid & gid, bool is_writer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = nodes_.find(node);
+  if (found != nodes_.end()) {
+    (is_writer ? found->second.writers : found->second.readers).insert(gid);
+    announceLocked();
+  }
+}
+
+void Participant::removeEndpoint(uint64_t node, const Gid & gid, bool is_writer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = nodes_.find(node);
+  if (found != nodes_.end()) {
+    (is_writer ? found->second.writers : found->second.readers).erase(gid);
+    announceLocked();
+  }
+}
+
+void Participant::announceLocked() {
+  rmw_dds_common::msg::ParticipantEntitiesInfo info;
+  info.gid = toMessage(gid_);
+  for (const auto & [key, node] : nodes_) {
+    rmw_dds_common::msg::NodeEntitiesInfo entry;
+    entry.node_name = node.name;
+    entry.node_namespace = node.namespace_;
+    for (const Gid & gid : node.readers) {
+      entry.reader_gid_seq.push_back(toMessage(gid));
+    }
+    for (const Gid & gid : node.writers) {
+      entry.writer_gid_seq.push_back(toMessage(gid));
+    }
+    info.node_entities_info_seq.push_back(std::move(entry));
+  }
+  discovery_writer_->write(&info);
+}
+
+}  // namespace ros2_layer

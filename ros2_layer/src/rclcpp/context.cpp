@@ -1,0 +1,88 @@
+#include "rclcpp/context.hpp"
+
+#include <utility>
+
+#include "ros2_layer/arguments.hpp"
+#include "ros2_layer/context_state.hpp"
+#include "ros2_layer/participant.hpp"
+
+namespace rclcpp {
+
+bool InitOptions::auto_initialize_logging() const { return initialize_logging_; }
+
+InitOptions & InitOptions::auto_initialize_logging(bool initialize_logging) {
+  initialize_logging_ = initialize_logging;
+  return *this;
+}
+
+void InitOptions::set_domain_id(size_t domain_id) { domain_id_ = domain_id; }
+
+size_t InitOptions::get_domain_id() const {
+  return domain_id_ ? *domain_id_ : ros2_layer::domainSettingsFromEnvironment().domain_id;
+}
+
+void InitOptions::use_default_domain_id() { domain_id_.reset(); }
+
+Context::Context() : state_(std::make_shared<ros2_layer::ContextState>()) {}
+
+Context::~Context() { shutdown("context destructor was called while still not shutdown"); }
+
+void Context::init(int argc, char const * const * argv, const rclcpp::InitOptions & init_options) {
+  if (state_->isValid()) {
+    throw ContextAlreadyInitialized();
+  }
+  ros2_layer::ParsedArguments arguments = ros2_layer::parseArguments(argc, argv);
+  ros2_layer::DomainSettings settings = ros2_layer::domainSettingsFromEnvironment();
+  settings.domain_id = static_cast<uint32_t>(init_options.get_domain_id());
+  init_options_ = init_options;
+  if (!state_->init(std::move(arguments), settings)) {
+    throw ContextAlreadyInitialized();
+  }
+}
+
+bool Context::is_valid() const { return state_->isValid(); }
+
+const rclcpp::InitOptions & Context::get_init_options() const { return init_options_; }
+
+rclcpp::InitOptions Context::get_init_options() { return init_options_; }
+
+size_t Context::get_domain_id() const { return state_->domainSettings().domain_id; }
+
+std::string Context::shutdown_reason() const { return state_->shutdownReason(); }
+
+bool Context::shutdown(const std::string & reason) {
+  if (!state_->shutdown(reason)) {
+    return false;
+  }
+  for (const OnShutdownCallback & callback : get_on_shutdown_callbacks()) {
+    callback();
+  }
+  return true;
+}
+
+Context::OnShutdownCallback Context::on_shutdown(OnShutdownCallback callback) {
+  std::lock_guard<std::mutex> lock(callbacks_mutex_);
+  on_shutdown_callbacks_.push_back(callback);
+  return callback;
+}
+
+std::vector<Context::OnShutdownCallback> Context::get_on_shutdown_callbacks() const {
+  std::lock_guard<std::mutex> lock(callbacks_mutex_);
+  return on_shutdown_callbacks_;
+}
+
+bool Context::sleep_for(const std::chrono::nanoseconds & nanoseconds) {
+  return state_->sleepFor(nanoseconds);
+}
+
+void Context::interrupt_all_sleep_for() { state_->interruptSleeps(); }
+
+namespace contexts {
+
+DefaultContext::SharedPtr get_global_default_context() {
+  static DefaultContext::SharedPtr default_context = DefaultContext::make_shared();
+  return default_context;
+}
+
+}  // namespace contexts
+}  // namespace rclcpp

@@ -1,0 +1,50 @@
+#include "rclcpp/publisher.hpp"
+
+#include "rclcpp/exceptions.hpp"
+#include "ros2_layer/endpoints.hpp"
+#include "ros2_layer/node_state.hpp"
+
+namespace rclcpp {
+namespace {
+
+const ros2_layer::MessageMembers & membersOf(const rosidl_message_type_support_t & type_support) {
+  return *static_cast<const ros2_layer::MessageMembers *>(type_support.data);
+}
+
+}  // namespace
+
+PublisherBase::PublisherBase(
+    std::shared_ptr<ros2_layer::NodeState> node, const rosidl_message_type_support_t & type_support,
+    const std::string & topic, const rclcpp::QoS & qos)
+    : node_(std::move(node)), topic_name_(node_->resolveName(topic, false)), qos_(qos) {
+  ros2_layer::EndpointSpec spec;
+  spec.topic = ros2_layer::ddsTopicName("rt", topic_name_, "", qos.get_rmw_qos_profile());
+  spec.type = &membersOf(type_support);
+  spec.qos = qos.get_rmw_qos_profile();
+  try {
+    writer_ = std::make_unique<ros2_layer::Writer>(node_->participant(), spec, nullptr);
+  } catch (const rclcpp::exceptions::RCLErrorBase & error) {
+    throw rclcpp::exceptions::RCLError(error, "could not create publisher: ");
+  }
+  node_->announceEndpoint(ros2_layer::gidOf(writer_->handle()), true);
+}
+
+PublisherBase::~PublisherBase() {
+  node_->withdrawEndpoint(ros2_layer::gidOf(writer_->handle()), true);
+}
+
+const char * PublisherBase::get_topic_name() const { return topic_name_.c_str(); }
+
+size_t PublisherBase::get_subscription_count() const { return writer_->matchedCount(); }
+
+rclcpp::QoS PublisherBase::get_actual_qos() const { return qos_; }
+
+void PublisherBase::publish_type_erased(const void * message) {
+  // rclcpp drops what is published after shutdown instead of failing.
+  if (!node_->contextState().isValid()) {
+    return;
+  }
+  writer_->write(message);
+}
+
+}  // namespace rclcpp

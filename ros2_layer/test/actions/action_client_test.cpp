@@ -1,0 +1,303 @@
+// The action client and server across two processes over loopback DDS. This process is the
+// client: its node spins on a thread of its own while the test body, like the teleop node's
+// grab worker, waits for the server and sends goals from another thread.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "rclcpp/rclcpp.hpp"
+#include "rclcpp_action/rclcpp_action.hpp"
+#include "tavrin_protocol/action/arm_task_decision.hpp"
+
+extern char ** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using ArmTaskDecision = tavrin_protocol::action::ArmTaskDecision;
+using Client = rclcpp_action::Client<ArmTaskDecision>;
+using GoalHandle = rclcpp_action::ClientGoalHandle<ArmTaskDecision>;
+using rclcpp_action::ResultCode;
+
+constexpr auto kPatience = 20s;  // generous: sanitizers and parallel tests slow discovery down
+
+rclcpp::Node::SharedPtr client_node;
+
+/// One client node for the whole process, spun on its own thread as the product spins its node.
+class SpinningNode : public ::testing::Environment {
+public:
+  void SetUp() override {
+    rclcpp::init(0, nullptr);
+    client_node = std::make_shared<rclcpp::Node>("arm_task_test_client");
+    spinner_ = std::thread([] { rclcpp::spin(client_node); });
+  }
+  void TearDown() override {
+    rclcpp::shutdown();
+    spinner_.join();
+    client_node.reset();
+  }
+
+private:
+  std::thread spinner_;
+};
+
+const auto * const kEnvironment = ::testing::AddGlobalTestEnvironment(new SpinningNode);
+
+/// The test server in a process of its own, ended with SIGTERM when the test ends.
+class ServerProcess {
+public:
+  ServerProcess(const std::string & action_name, const std::string & behaviour) {
+    std::vector<std::string> args = {ARM_TASK_TEST_SERVER, action_name, behaviour};
+    std::vector<char *> argv;
+    for (auto & arg : args) {
+      argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    EXPECT_EQ(posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+  }
+  ~ServerProcess() {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  ServerProcess(const ServerProcess &) = delete;
+  ServerProcess & operator=(const ServerProcess &) = delete;
+
+private:
+  pid_t pid_ = 0;
+};
+
+/// Records what the three goal callbacks receive; they run on the spinning thread.
+class GoalRecorder {
+public:
+  Client::SendGoalOptions options() {
+    Client::SendGoalOptions options;
+    options.goal_response_callback = [this](GoalHandle::SharedPtr goal_handle) {
+      update([&] {
+        responded_ = true;
+        accepted_handle_ = goal_handle;
+      });
+    };
+    options.feedback_callback =
+        [this](GoalHandle::SharedPtr, std::shared_ptr<const ArmTaskDecision::Feedback> feedback) {
+          update([&] { stages_.push_back(feedback->run_stage); });
+        };
+    options.result_callback = [this](const GoalHandle::WrappedResult & result) {
+      update([&] { result_ = result; });
+    };
+    return options;
+  }
+
+  bool wait_for_response() {
+    return wait([this] { return responded_; });
+  }
+  bool wait_for_result() {
+    return wait([this] { return result_.has_value(); });
+  }
+
+  GoalHandle::SharedPtr accepted_handle() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return accepted_handle_;
+  }
+  std::vector<int> stages() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stages_;
+  }
+  std::optional<GoalHandle::WrappedResult> result() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return result_;
+  }
+
+private:
+  template <typename Change>
+  void update(Change change) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      change();
+    }
+    changed_.notify_all();
+  }
+  template <typename Predicate>
+  bool wait(Predicate predicate) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kPatience, predicate);
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool responded_ = false;
+  GoalHandle::SharedPtr accepted_handle_;
+  std::vector<int> stages_;
+  std::optional<GoalHandle::WrappedResult> result_;
+};
+
+std::string action_name() {
+  return std::string("/action_test/") +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+/// The goal that the teleop node sends: default-constructed, a trash grab.
+ArmTaskDecision::Goal trash_grab_goal() {
+  ArmTaskDecision::Goal goal;
+  goal.task_type = 1;
+  return goal;
+}
+
+/// A client whose server, started in its own process, is ready.
+Client::SharedPtr ready_client(const std::string & name) {
+  auto client = rclcpp_action::create_client<ArmTaskDecision>(client_node.get(), name);
+  EXPECT_TRUE(client->wait_for_action_server(kPatience));
+  return client;
+}
+
+TEST(ActionClient, AcceptedGoalGetsFeedbackThenSucceededResultWithTheGoalAsSent) {
+  ServerProcess server(action_name(), "succeed");
+  auto client = ready_client(action_name());
+  GoalRecorder recorder;
+  auto future = client->async_send_goal(trash_grab_goal(), recorder.options());
+
+  ASSERT_TRUE(recorder.wait_for_result());
+  ASSERT_NE(recorder.accepted_handle(), nullptr);
+  EXPECT_EQ(future.get(), recorder.accepted_handle());
+  EXPECT_EQ(recorder.stages(), (std::vector<int>{1, 2, 3}));
+  auto result = *recorder.result();
+  EXPECT_EQ(result.code, ResultCode::SUCCEEDED);
+  EXPECT_EQ(result.goal_id, recorder.accepted_handle()->get_goal_id());
+  EXPECT_TRUE(result.result->status);
+  EXPECT_EQ(result.result->status_code, 7);
+  // The server describes the goal it received: defaults intact, identity quaternions.
+  EXPECT_EQ(result.result->errmsg, "arm_id=0 task_type=1 speed_scale=0 w=1,1,1 x=0 size_z=0");
+  EXPECT_EQ(
+      recorder.accepted_handle()->get_status(), action_msgs::msg::GoalStatus::STATUS_SUCCEEDED);
+}
+
+TEST(ActionClient, RejectedGoalGetsNullGoalHandle) {
+  ServerProcess server(action_name(), "reject");
+  auto client = ready_client(action_name());
+  GoalRecorder recorder;
+  auto future = client->async_send_goal(trash_grab_goal(), recorder.options());
+
+  ASSERT_TRUE(recorder.wait_for_response());
+  EXPECT_EQ(recorder.accepted_handle(), nullptr);
+  EXPECT_EQ(future.get(), nullptr);
+  EXPECT_FALSE(recorder.result().has_value());
+}
+
+TEST(ActionClient, AbortedGoalDeliversAbortedCodeAndResultFields) {
+  ServerProcess server(action_name(), "abort");
+  auto client = ready_client(action_name());
+  GoalRecorder recorder;
+  client->async_send_goal(trash_grab_goal(), recorder.options());
+
+  ASSERT_TRUE(recorder.wait_for_result());
+  auto result = *recorder.result();
+  EXPECT_EQ(result.code, ResultCode::ABORTED);
+  EXPECT_FALSE(result.result->status);
+  EXPECT_EQ(result.result->status_code, -3);
+  EXPECT_EQ(result.result->errmsg, "gripper blocked");
+}
+
+TEST(ActionClient, CancelRequestEndsGoalAsCanceled) {
+  ServerProcess server(action_name(), "cancel");
+  auto client = ready_client(action_name());
+  GoalRecorder recorder;
+  client->async_send_goal(trash_grab_goal(), recorder.options());
+  ASSERT_TRUE(recorder.wait_for_response());
+  auto goal_handle = recorder.accepted_handle();
+  ASSERT_NE(goal_handle, nullptr);
+
+  auto cancel = client->async_cancel_goal(goal_handle);
+
+  ASSERT_EQ(cancel.wait_for(kPatience), std::future_status::ready);
+  auto cancel_response = cancel.get();
+  EXPECT_EQ(cancel_response->return_code, action_msgs::srv::CancelGoal::Response::ERROR_NONE);
+  ASSERT_EQ(cancel_response->goals_canceling.size(), 1u);
+  EXPECT_EQ(cancel_response->goals_canceling[0].goal_id.uuid, goal_handle->get_goal_id());
+  ASSERT_TRUE(recorder.wait_for_result());
+  EXPECT_EQ(recorder.result()->code, ResultCode::CANCELED);
+  EXPECT_EQ(recorder.result()->result->errmsg, "stopped on request");
+}
+
+TEST(ActionClient, ResultAskedWhileGoalRunsArrivesWhenItEnds) {
+  ServerProcess server(action_name(), "slow");
+  auto client = ready_client(action_name());
+  auto accepted = client->async_send_goal(trash_grab_goal());
+  ASSERT_EQ(accepted.wait_for(kPatience), std::future_status::ready);
+  auto goal_handle = accepted.get();
+  ASSERT_NE(goal_handle, nullptr);
+
+  auto result = client->async_get_result(goal_handle);
+
+  ASSERT_EQ(result.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(result.get().code, ResultCode::SUCCEEDED);
+  EXPECT_EQ(result.get().result->errmsg, "done late");
+}
+
+TEST(ActionClient, WaitForActionServerTimesOutAloneAndSucceedsWhenServerAppears) {
+  auto client = rclcpp_action::create_client<ArmTaskDecision>(client_node, action_name());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client->wait_for_action_server(300ms));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+  EXPECT_FALSE(client->action_server_is_ready());
+
+  ServerProcess server(action_name(), "succeed");
+
+  EXPECT_TRUE(client->wait_for_action_server(kPatience));
+  EXPECT_TRUE(client->action_server_is_ready());
+}
+
+TEST(ActionClient, LateStatusSubscriberSeesTheEndedGoal) {
+  ServerProcess server(action_name(), "abort");
+  auto client = ready_client(action_name());
+  GoalRecorder recorder;
+  client->async_send_goal(trash_grab_goal(), recorder.options());
+  ASSERT_TRUE(recorder.wait_for_result());
+
+  // The status topic is transient local: a subscriber that comes later gets the last array.
+  std::promise<action_msgs::msg::GoalStatusArray> status;
+  auto subscription = client_node->create_subscription<action_msgs::msg::GoalStatusArray>(
+      action_name() + "/_action/status", rclcpp::QoS(1).reliable().transient_local(),
+      [&status,
+       received = false](std::shared_ptr<action_msgs::msg::GoalStatusArray> message) mutable {
+        if (!std::exchange(received, true)) {
+          status.set_value(*message);
+        }
+      });
+
+  auto arrived = status.get_future();
+  ASSERT_EQ(arrived.wait_for(kPatience), std::future_status::ready);
+  auto status_list = arrived.get().status_list;
+  ASSERT_EQ(status_list.size(), 1u);
+  EXPECT_EQ(status_list[0].goal_info.goal_id.uuid, recorder.result()->goal_id);
+  EXPECT_EQ(status_list[0].status, action_msgs::msg::GoalStatus::STATUS_ABORTED);
+}
+
+TEST(ActionClient, DestroyedClientFailsResultFutureAndNeverCallsBack) {
+  ServerProcess server(action_name(), "slow");
+  auto client = ready_client(action_name());
+  GoalRecorder recorder;
+  client->async_send_goal(trash_grab_goal(), recorder.options());
+  ASSERT_TRUE(recorder.wait_for_response());
+  auto goal_handle = recorder.accepted_handle();
+  ASSERT_NE(goal_handle, nullptr);
+  auto result = client->async_get_result(goal_handle);
+
+  client.reset();
+
+  EXPECT_THROW(result.get(), rclcpp_action::exceptions::UnawareGoalHandleError);
+  std::this_thread::sleep_for(2500ms);  // past the moment the server sends the result
+  EXPECT_FALSE(recorder.result().has_value());
+}
+
+}  // namespace

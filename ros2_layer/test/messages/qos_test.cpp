@@ -1,0 +1,83 @@
+// Publishers and subscriptions behave as the QoS they were created with, across processes.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "geometry_msgs/msg/twist.hpp"
+#include "layer_fixture.hpp"
+#include "peer_process.hpp"
+#include "std_msgs/msg/string.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using std_msgs::msg::String;
+using Strings = std::vector<std::string>;
+
+class QosAsCreated : public test_support::LayerTest {};
+
+TEST_F(QosAsCreated, KeepLastOneReaderBehindABurstSeesOnlyTheLast) {
+  test_support::PeerProcess peer(test_support::peerProgram(), {"burst"});
+  ASSERT_TRUE(peer.waitForLine("ready", 60s));
+  auto behind = std::make_shared<rclcpp::Node>("behind");
+  auto counting = std::make_shared<rclcpp::Node>("counting");
+  Strings latest;
+  Strings all;
+  auto latest_only = behind->create_subscription<String>(
+      "burst", rclcpp::QoS(1).reliable(),
+      [&](std::shared_ptr<String> message) { latest.push_back(message->data); });
+  auto everything = counting->create_subscription<String>(
+      "burst", rclcpp::QoS(50).reliable(),
+      [&](std::shared_ptr<String> message) { all.push_back(message->data); });
+  rclcpp::executors::SingleThreadedExecutor counting_executor;
+  counting_executor.add_node(counting);
+  // Both readers get each sample in the same delivery: once the last is counted, the burst is in.
+  ASSERT_TRUE(test_support::spinUntil(
+      counting_executor, [&] { return all.size() == 20; }, 60s));
+
+  rclcpp::executors::SingleThreadedExecutor behind_executor;
+  behind_executor.add_node(behind);
+  behind_executor.spin_all(1s);
+
+  EXPECT_EQ(latest, Strings{"20"});
+  EXPECT_EQ(all.back(), "20");
+}
+
+TEST_F(QosAsCreated, LateTransientLocalSubscriberGetsTheLastDepthSamples) {
+  test_support::PeerProcess peer(test_support::peerProgram(), {"burst"});
+  ASSERT_TRUE(peer.waitForLine("ready", 60s));
+  auto node = std::make_shared<rclcpp::Node>("late");
+  Strings received;
+  auto subscription = node->create_subscription<String>(
+      "history", rclcpp::QoS(10).reliable().transient_local(),
+      [&](std::shared_ptr<String> message) { received.push_back(message->data); });
+  rclcpp::executors::SingleThreadedExecutor executor;
+  executor.add_node(node);
+  ASSERT_TRUE(test_support::spinUntil(
+      executor, [&] { return received.size() >= 3; }, 60s));
+  executor.spin_all(500ms);
+
+  EXPECT_EQ(received, (Strings{"3", "4", "5"}));
+}
+
+TEST_F(QosAsCreated, ReliableSubscriptionDoesNotMatchABestEffortPublisher) {
+  test_support::PeerProcess peer(test_support::peerProgram(), {"conformance"});
+  ASSERT_TRUE(peer.waitForLine("ready", 60s));
+  auto node = std::make_shared<rclcpp::Node>("matching");
+  auto ignore = [](std::shared_ptr<geometry_msgs::msg::Twist>) {};
+  auto reliable = node->create_subscription<geometry_msgs::msg::Twist>(
+      "cmd_vel", rclcpp::QoS(3).reliable(), ignore);
+  auto best_effort = node->create_subscription<geometry_msgs::msg::Twist>(
+      "cmd_vel", rclcpp::QoS(3).best_effort(), ignore);
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (best_effort->get_publisher_count() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+
+  EXPECT_EQ(best_effort->get_publisher_count(), 1u);
+  EXPECT_EQ(reliable->get_publisher_count(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,204 @@
+// Service calls between processes and threads: answers, silence, late servers, several
+// clients, deferred replies and shutdown.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "layer_fixture.hpp"
+#include "peer_process.hpp"
+#include "samples.hpp"
+#include "std_srvs/srv/set_bool.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using SetBool = std_srvs::srv::SetBool;
+using SendGoal = tavrin_protocol::action::ArmTaskDecision::Impl::SendGoalService;
+
+std::shared_ptr<SetBool::Request> setBool(bool data) {
+  auto request = std::make_shared<SetBool::Request>();
+  request->data = data;
+  return request;
+}
+
+class Services : public test_support::LayerTest {
+protected:
+  void SetUp() override {
+    LayerTest::SetUp();
+    node_ = std::make_shared<rclcpp::Node>("caller");
+  }
+
+  void startPeer() {
+    peer_.emplace(test_support::peerProgram(), std::vector<std::string>{"services"});
+    ASSERT_TRUE(peer_->waitForLine("ready", 60s));
+  }
+
+  std::optional<test_support::PeerProcess> peer_;
+  rclcpp::Node::SharedPtr node_;
+};
+
+TEST_F(Services, AnsweredRequestCompletesTheFutureWithTheReply) {
+  startPeer();
+  auto client = node_->create_client<SetBool>("toggle");
+  ASSERT_TRUE(client->wait_for_service(60s));
+
+  auto result = client->async_send_request(setBool(true));
+
+  ASSERT_EQ(
+      rclcpp::spin_until_future_complete(node_, result, 60s), rclcpp::FutureReturnCode::SUCCESS);
+  const auto response = result.get();
+  EXPECT_FALSE(response->success);
+  EXPECT_EQ(response->message, "was true");
+}
+
+TEST_F(Services, GrabGoalReachesTheServerIntactThroughTheSendGoalType) {
+  startPeer();
+  auto client = node_->create_client<SendGoal>("send_goal");
+  ASSERT_TRUE(client->wait_for_service(60s));
+
+  auto result =
+      client->async_send_request(std::make_shared<SendGoal::Request>(samples::sendGoalRequest()));
+
+  ASSERT_EQ(
+      rclcpp::spin_until_future_complete(node_, result, 60s), rclcpp::FutureReturnCode::SUCCESS);
+  const auto response = result.get();
+  EXPECT_TRUE(response->accepted);
+  EXPECT_EQ(response->stamp, samples::time());
+}
+
+TEST_F(Services, UnansweredRequestLeavesTheFutureIncomplete) {
+  startPeer();
+  auto client = node_->create_client<SetBool>("silent");
+  ASSERT_TRUE(client->wait_for_service(60s));
+
+  auto result = client->async_send_request(setBool(true));
+
+  EXPECT_EQ(
+      rclcpp::spin_until_future_complete(node_, result, 1s), rclcpp::FutureReturnCode::TIMEOUT);
+  EXPECT_EQ(result.wait_for(0s), std::future_status::timeout);
+  EXPECT_TRUE(client->remove_pending_request(result));
+}
+
+TEST_F(Services, ServerStartingLateIsFoundByWaitForService) {
+  auto client = node_->create_client<SetBool>("toggle");
+  EXPECT_FALSE(client->wait_for_service(300ms));
+  EXPECT_FALSE(client->service_is_ready());
+
+  startPeer();
+
+  EXPECT_TRUE(client->wait_for_service(60s));
+  auto result = client->async_send_request(setBool(false));
+  ASSERT_EQ(
+      rclcpp::spin_until_future_complete(node_, result, 60s), rclcpp::FutureReturnCode::SUCCESS);
+  EXPECT_EQ(result.get()->message, "was false");
+}
+
+TEST_F(Services, TwoClientsEachGetTheirOwnReply) {
+  startPeer();
+  auto first = node_->create_client<SetBool>("toggle");
+  auto second = node_->create_client<SetBool>("toggle");
+  ASSERT_TRUE(first->wait_for_service(60s));
+  ASSERT_TRUE(second->wait_for_service(60s));
+  std::vector<std::string> first_replies;
+  std::vector<std::string> second_replies;
+
+  first->async_send_request(setBool(true), [&](rclcpp::Client<SetBool>::SharedFuture reply) {
+    first_replies.push_back(reply.get()->message);
+  });
+  second->async_send_request(setBool(false), [&](rclcpp::Client<SetBool>::SharedFuture reply) {
+    second_replies.push_back(reply.get()->message);
+  });
+
+  rclcpp::executors::SingleThreadedExecutor executor;
+  executor.add_node(node_);
+  ASSERT_TRUE(test_support::spinUntil(
+      executor, [&] { return !first_replies.empty() && !second_replies.empty(); }, 60s));
+  executor.spin_all(300ms);
+  EXPECT_EQ(first_replies, std::vector<std::string>{"was true"});
+  EXPECT_EQ(second_replies, std::vector<std::string>{"was false"});
+}
+
+TEST_F(Services, WorkerThreadsCallWhileTheExecutorSpins) {
+  startPeer();
+  auto client = node_->create_client<SetBool>("toggle");
+  rclcpp::executors::SingleThreadedExecutor executor;
+  executor.add_node(node_);
+  std::thread spinner([&] { executor.spin(); });
+  std::atomic<int> answered{0};
+
+  std::vector<std::thread> workers;
+  for (bool data : {true, false, true}) {
+    workers.emplace_back([&, data] {
+      ASSERT_TRUE(client->wait_for_service(60s));
+      auto result = client->async_send_request(setBool(data));
+      ASSERT_EQ(result.wait_for(60s), std::future_status::ready);
+      EXPECT_EQ(result.get()->success, !data);
+      ++answered;
+    });
+  }
+  for (std::thread & worker : workers) {
+    worker.join();
+  }
+  executor.cancel();
+  spinner.join();
+  EXPECT_EQ(answered.load(), 3);
+}
+
+TEST_F(Services, DeferredServiceRepliesFromAnotherThread) {
+  std::shared_ptr<rclcpp::Service<SetBool>> service;
+  std::vector<std::thread> repliers;
+  service = node_->create_service<SetBool>(
+      "deferred",
+      [&](std::shared_ptr<rmw_request_id_t> header, std::shared_ptr<SetBool::Request> request) {
+        repliers.emplace_back([&service, header, request] {
+          std::this_thread::sleep_for(50ms);
+          SetBool::Response response;
+          response.success = request->data;
+          response.message = "later";
+          service->send_response(*header, response);
+        });
+      });
+  auto client = node_->create_client<SetBool>("deferred");
+  ASSERT_TRUE(client->wait_for_service(60s));
+
+  auto result = client->async_send_request(setBool(true));
+
+  ASSERT_EQ(
+      rclcpp::spin_until_future_complete(node_, result, 60s), rclcpp::FutureReturnCode::SUCCESS);
+  for (std::thread & replier : repliers) {
+    replier.join();
+  }
+  const auto response = result.get();
+  EXPECT_TRUE(response->success);
+  EXPECT_EQ(response->message, "later");
+}
+
+TEST_F(Services, WaitForServiceReturnsFalseWhenTheContextShutsDown) {
+  auto client = node_->create_client<SetBool>("nobody_offers_this");
+  std::thread stopper([] {
+    std::this_thread::sleep_for(200ms);
+    rclcpp::shutdown();
+  });
+  const auto start = std::chrono::steady_clock::now();
+
+  EXPECT_FALSE(client->wait_for_service(60s));
+
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+  stopper.join();
+}
+
+TEST_F(Services, ClientCannotBeCreatedAfterShutdown) {
+  rclcpp::shutdown();
+  try {
+    node_->create_client<SetBool>("toggle");
+    FAIL() << "expected RCLError";
+  } catch (const rclcpp::exceptions::RCLError & error) {
+    EXPECT_EQ(std::string(error.what()).rfind("could not create client", 0), 0u) << error.what();
+  }
+}
+
+}  // namespace
