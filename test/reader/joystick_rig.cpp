@@ -148,75 +148,29 @@ bool DeviceNode::interruptAndExitCleanly(std::chrono::milliseconds timeout) {
   return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
 
-CommandRecorder::CommandRecorder() : node_(std::make_shared<rclcpp::Node>("reader_test_recorder")) {
-  // Deep queues: at a hundred motion commands a second nothing may be dropped.
-  twist_sub_ = node_->create_subscription<Twist>(
-      "/robot/teleop_mov_topic", rclcpp::QoS(1000), [this](std::shared_ptr<const Twist> msg) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        twists_.push_back({Clock::now(), *msg});
-      });
-  space_sub_ = node_->create_subscription<std_msgs::msg::Bool>(
-      "/robot/teleop_space_exchange_topic", rclcpp::QoS(100),
-      [this](std::shared_ptr<const std_msgs::msg::Bool> msg) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        spaces_.push_back(msg->data);
-      });
-  executor_.add_node(node_);
-  spinner_ = std::thread([this] { executor_.spin(); });
-}
-
-CommandRecorder::~CommandRecorder() {
-  executor_.cancel();
-  spinner_.join();
-}
-
-bool CommandRecorder::waitForNode(std::chrono::milliseconds timeout) {
-  const bool matched = waitUntil(
-      [this] {
-        return twist_sub_->get_publisher_count() > 0 && space_sub_->get_publisher_count() > 0;
-      },
-      timeout);
-  // The node's writers learn of these readers a moment after the readers learn of them.
+bool waitForNode(RobotPeer & peer) {
+  const bool matched = peer.waitForMotionPublisher();
   std::this_thread::sleep_for(500ms);
   return matched;
 }
 
-bool CommandRecorder::waitForTwists(size_t count, std::chrono::milliseconds timeout) {
-  return waitUntil([&] { return twistCount() >= count; }, timeout);
-}
-
-std::optional<size_t> CommandRecorder::waitForTwist(
-    size_t from, const std::function<bool(const Twist &)> & match,
+std::optional<size_t> waitForTwist(
+    const RobotPeer & peer, size_t from,
+    const std::function<bool(const geometry_msgs::msg::Twist &)> & match,
     std::chrono::milliseconds timeout) {
   std::optional<size_t> found;
   waitUntil(
       [&] {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (size_t i = from; i < twists_.size() && !found; ++i) {
-          if (match(twists_[i].twist)) {
-            found = i;
+        const auto twists = peer.twists();
+        for (; from < twists.size() && !found; ++from) {
+          if (match(twists[from])) {
+            found = from;
           }
         }
-        from = std::max(from, twists_.size());
         return found.has_value();
       },
       timeout);
   return found;
-}
-
-std::vector<CommandRecorder::TimedTwist> CommandRecorder::twists() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return twists_;
-}
-
-size_t CommandRecorder::twistCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return twists_.size();
-}
-
-std::vector<bool> CommandRecorder::spaces() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return spaces_;
 }
 
 bool isStill(const geometry_msgs::msg::Twist & twist) {

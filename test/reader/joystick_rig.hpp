@@ -14,8 +14,7 @@
 
 #include "child_process.hpp"
 #include "geometry_msgs/msg/twist.hpp"
-#include "rclcpp/rclcpp.hpp"
-#include "std_msgs/msg/bool.hpp"
+#include "robot_peer.hpp"
 
 namespace tavrin_test {
 
@@ -67,41 +66,15 @@ public:
   bool interruptAndExitCleanly(std::chrono::milliseconds timeout = std::chrono::seconds(20));
 };
 
-/// Motion commands and space selections the node publishes, each with its arrival time.
-class CommandRecorder {
-public:
-  using Clock = std::chrono::steady_clock;
-  using Twist = geometry_msgs::msg::Twist;
-  struct TimedTwist {
-    Clock::time_point at;
-    Twist twist;
-  };
+/// Waits until the node's motion publisher is matched with `peer`, and a moment more for the
+/// node's writers to match the peer's readers in turn.
+bool waitForNode(RobotPeer & peer);
 
-  CommandRecorder();
-  ~CommandRecorder();
-
-  /// Waits until the node's motion and space publishers are matched with this recorder.
-  bool waitForNode(std::chrono::milliseconds timeout = std::chrono::seconds(20));
-  bool waitForTwists(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
-  /// The index of the first motion command at or after index `from` that satisfies `match`.
-  std::optional<size_t> waitForTwist(
-      size_t from, const std::function<bool(const Twist &)> & match,
-      std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
-  std::vector<TimedTwist> twists() const;
-  size_t twistCount() const;
-  std::vector<bool> spaces() const;
-
-private:
-  rclcpp::Node::SharedPtr node_;
-  rclcpp::executors::SingleThreadedExecutor executor_;
-  mutable std::mutex mutex_;
-  std::vector<TimedTwist> twists_;
-  std::vector<bool> spaces_;
-  rclcpp::Subscription<Twist>::SharedPtr twist_sub_;
-  rclcpp::Subscription<std_msgs::msg::Bool>::SharedPtr space_sub_;
-  std::thread spinner_;
-};
+/// The index of the first motion command at or after index `from` that satisfies `match`.
+std::optional<size_t> waitForTwist(
+    const RobotPeer & peer, size_t from,
+    const std::function<bool(const geometry_msgs::msg::Twist &)> & match,
+    std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 /// All six components of the motion command are 0.0.
 bool isStill(const geometry_msgs::msg::Twist & twist);

@@ -22,7 +22,7 @@ bool movesForward(const Twist & twist) { return twist.linear.x == -1.0; }
 
 TEST(ReaderConnection, MissingDeviceIsRetriedOnceASecondUntilItAppears) {
   JoystickStandIn device;
-  CommandRecorder recorder;
+  RobotPeer peer;
   DeviceNode node(device);
   ASSERT_TRUE(node.waitForOutput(kOpenFailed));
   const auto first_failure = Clock::now();
@@ -31,7 +31,7 @@ TEST(ReaderConnection, MissingDeviceIsRetriedOnceASecondUntilItAppears) {
 
   device.plugTerminal();
   ASSERT_TRUE(node.waitForOutput(kOpened));
-  EXPECT_TRUE(recorder.waitForTwists(50));
+  EXPECT_TRUE(peer.waitForTwists(50));
   const size_t failures = node.countOutput(kOpenFailed);
   std::this_thread::sleep_for(1500ms);
   EXPECT_EQ(node.countOutput(kOpenFailed), failures) << "no open attempts while connected";
@@ -43,32 +43,32 @@ TEST(ReaderConnection, MissingDeviceIsRetriedOnceASecondUntilItAppears) {
 
 TEST(ReaderConnection, LostControllerStopsTheArmOnceAndReconnectsWithEmptyState) {
   JoystickStandIn device;
-  CommandRecorder recorder;
+  RobotPeer peer;
   device.plugTerminal();
   DeviceNode node(device);
   ASSERT_TRUE(node.waitForOutput(kOpened));
-  ASSERT_TRUE(recorder.waitForNode());
+  ASSERT_TRUE(waitForNode(peer));
   device.send({joyEvent(JS_EVENT_AXIS, 0, 32767), joyEvent(JS_EVENT_BUTTON, 6, 1)});
-  const auto moving = recorder.waitForTwist(0, movesForward);
+  const auto moving = waitForTwist(peer, 0, movesForward);
   ASSERT_TRUE(moving.has_value());
 
   device.unplug();
   ASSERT_TRUE(node.waitForOutput(kOpenFailed, 10s, 2)) << node.output();
-  auto twists = recorder.twists();
-  EXPECT_TRUE(isStill(twists.back().twist)) << "the loss must stop the arm";
+  auto twists = peer.twists();
+  EXPECT_TRUE(isStill(twists.back())) << "the loss must stop the arm";
   size_t stops = 0;
   for (size_t i = *moving; i < twists.size(); ++i) {
-    stops += isStill(twists[i].twist) ? 1 : 0;
+    stops += isStill(twists[i]) ? 1 : 0;
   }
   EXPECT_EQ(stops, 1u);
 
   const size_t before_replug = twists.size();
   device.plugTerminal();
   ASSERT_TRUE(node.waitForOutput(kOpened, 10s, 2));
-  ASSERT_TRUE(recorder.waitForTwists(before_replug + 20));
-  twists = recorder.twists();
+  ASSERT_TRUE(peer.waitForTwists(before_replug + 20));
+  twists = peer.twists();
   for (size_t i = before_replug; i < twists.size(); ++i) {
-    EXPECT_TRUE(isStill(twists[i].twist)) << "the new connection starts without axes";
+    EXPECT_TRUE(isStill(twists[i])) << "the new connection starts without axes";
   }
   // The held joint-space button is forgotten with the connection.
   EXPECT_TRUE(node.waitForOutput("joint_space button release..."));
@@ -77,11 +77,11 @@ TEST(ReaderConnection, LostControllerStopsTheArmOnceAndReconnectsWithEmptyState)
 
 TEST(ReaderConnection, TornRecordsAreSkippedAndEndOfFileEndsTheConnection) {
   JoystickStandIn device;
-  CommandRecorder recorder;
+  RobotPeer peer;
   device.plugFifo();
   DeviceNode node(device);
   ASSERT_TRUE(node.waitForOutput(kOpened));
-  ASSERT_TRUE(recorder.waitForNode());
+  ASSERT_TRUE(waitForNode(peer));
   device.openFifoWriter();
   device.send({joyEvent(0x03, 0, 0, 7)});
   ASSERT_TRUE(node.waitForOutput(kUnknownType));
@@ -91,17 +91,17 @@ TEST(ReaderConnection, TornRecordsAreSkippedAndEndOfFileEndsTheConnection) {
   device.sendBytes(&torn, 4);
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(node.countOutput(kUnknownType), 1u);
-  const size_t from = recorder.twistCount();
+  const size_t from = peer.twists().size();
   device.send({torn});
-  EXPECT_TRUE(recorder.waitForTwist(from, movesForward)) << "whole records after a torn one";
+  EXPECT_TRUE(waitForTwist(peer, from, movesForward)) << "whole records after a torn one";
 
   device.closeWriter();
   ASSERT_TRUE(node.waitForOutput(kOpened, 10s, 2)) << "end of file reopens the device at once";
-  const size_t reconnected = recorder.twistCount();
-  ASSERT_TRUE(recorder.waitForTwists(reconnected + 20));
-  const auto twists = recorder.twists();
+  const size_t reconnected = peer.twists().size();
+  ASSERT_TRUE(peer.waitForTwists(reconnected + 20));
+  const auto twists = peer.twists();
   for (size_t i = reconnected; i < twists.size(); ++i) {
-    EXPECT_TRUE(isStill(twists[i].twist));
+    EXPECT_TRUE(isStill(twists[i]));
   }
   EXPECT_EQ(node.countOutput(kUnknownType), 1u) << "a record replayed after end of file";
   EXPECT_EQ(node.countOutput(kOpened), 2u);

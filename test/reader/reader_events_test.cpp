@@ -28,17 +28,17 @@ struct Controller {
     device.plugTerminal();
     node = std::make_unique<DeviceNode>(device, ros_arguments);
     ASSERT_TRUE(node->waitForOutput("joyOpen: Unknown, ret = "));
-    ASSERT_TRUE(recorder.waitForNode());
-    ASSERT_TRUE(recorder.waitForTwists(1));
+    ASSERT_TRUE(waitForNode(peer));
+    ASSERT_TRUE(peer.waitForTwists(1));
   }
 
   // Sends the events and returns the first later motion command that satisfies `match`.
   std::optional<Twist> sendAndAwait(
       const std::vector<js_event> & events, const std::function<bool(const Twist &)> & match) {
-    const size_t from = recorder.twistCount();
+    const size_t from = peer.twists().size();
     device.send(events);
-    const auto index = recorder.waitForTwist(from, match);
-    return index ? std::optional(recorder.twists()[*index].twist) : std::nullopt;
+    const auto index = waitForTwist(peer, from, match);
+    return index ? std::optional(peer.twists()[*index]) : std::nullopt;
   }
 
   ~Controller() {
@@ -48,17 +48,17 @@ struct Controller {
   }
 
   JoystickStandIn device;
-  CommandRecorder recorder;
+  RobotPeer peer;
   std::unique_ptr<DeviceNode> node;
 };
 
 TEST(ReaderInitialState, ArrivesWithButtonsSetSticksCentredAndTriggersAtRest) {
   for (const uint8_t axis_count : {6, 8}) {
     JoystickStandIn device;
-    CommandRecorder recorder;
+    RobotPeer peer;
     DeviceNode node(device);
     ASSERT_TRUE(node.waitForOutput("Joy /dev/input/js0 open failed"));
-    ASSERT_TRUE(recorder.waitForNode());
+    ASSERT_TRUE(waitForNode(peer));
     std::vector<js_event> burst;
     for (uint8_t button = 0; button < 8; ++button) {
       burst.push_back(joyEvent(kButton | kInitial, button, button == kJointSpaceButton));
@@ -68,11 +68,11 @@ TEST(ReaderInitialState, ArrivesWithButtonsSetSticksCentredAndTriggersAtRest) {
       burst.push_back(joyEvent(kAxis | kInitial, axis, 20000));
     }
     device.plugTerminal(burst);
-    ASSERT_TRUE(recorder.waitForTwists(20));
-    for (const auto & received : recorder.twists()) {
-      EXPECT_TRUE(isStill(received.twist)) << int{axis_count} << " axes";
+    ASSERT_TRUE(peer.waitForTwists(20));
+    for (const auto & twist : peer.twists()) {
+      EXPECT_TRUE(isStill(twist)) << int{axis_count} << " axes";
     }
-    EXPECT_EQ(recorder.spaces(), std::vector<bool>{true}) << int{axis_count} << " axes";
+    EXPECT_EQ(peer.spaces(), std::vector<bool>{true}) << int{axis_count} << " axes";
     EXPECT_EQ(node.countOutput("joint_space button press..."), 1u);
     EXPECT_TRUE(node.interruptAndExitCleanly());
   }
@@ -137,8 +137,8 @@ TEST(ReaderEvents, ButtonPressAndReleaseAreEachHandedOverAtOnceInsideAnAxisWindo
       joyEvent(kButton, kCartesianSpaceButton, 0),
   });
   ASSERT_TRUE(controller.node->waitForOutput("cartesian_space button release..."));
-  ASSERT_TRUE(waitUntil([&] { return controller.recorder.spaces().size() >= 2; }));
-  EXPECT_EQ(controller.recorder.spaces(), (std::vector<bool>{true, false}));
+  ASSERT_TRUE(waitUntil([&] { return controller.peer.spaces().size() >= 2; }));
+  EXPECT_EQ(controller.peer.spaces(), (std::vector<bool>{true, false}));
   for (const char * line :
        {"joint_space button press...", "joint_space button release...",
         "cartesian_space button press..."}) {
@@ -154,27 +154,27 @@ TEST(ReaderEvents, AxisEventsWithinTenMillisecondsAreHandedOverTogether) {
     burst.push_back(joyEvent(kAxis, 0, static_cast<int16_t>(raw)));
   }
   burst.push_back(joyEvent(kAxis, 0, 32767));
-  const size_t before = controller.recorder.twistCount();
+  const size_t before = controller.peer.twists().size();
   ASSERT_TRUE(
       controller.sendAndAwait(burst, [](const Twist & twist) { return twist.linear.x == -1.0; }));
-  const auto twists = controller.recorder.twists();
+  const auto twists = controller.peer.twists();
   size_t intermediate = 0;
   for (size_t i = before; i < twists.size(); ++i) {
-    const double linear_x = twists[i].twist.linear.x;
+    const double linear_x = twists[i].linear.x;
     intermediate += linear_x != 0.0 && linear_x != -1.0 ? 1 : 0;
   }
   EXPECT_EQ(intermediate, 0u) << "values from inside the burst were handed over";
 
   // A steady stream keeps the window's remaining time: hand-overs neither stop nor follow
   // every event.
-  const size_t stream_start = controller.recorder.twistCount();
+  const size_t stream_start = controller.peer.twists().size();
   size_t sent = 0;
   for (const auto end = std::chrono::steady_clock::now() + 1s;
        std::chrono::steady_clock::now() < end; ++sent) {
     controller.device.send({joyEvent(kAxis, 1, static_cast<int16_t>(12000 + sent % 2 * 8000))});
     std::this_thread::sleep_for(2ms);
   }
-  const size_t handed_over = controller.recorder.twistCount() - stream_start;
+  const size_t handed_over = controller.peer.twists().size() - stream_start;
   EXPECT_GE(handed_over, 30u);
   if (sent >= 300) {
     EXPECT_LE(handed_over, 200u) << sent << " events sent";
@@ -184,13 +184,13 @@ TEST(ReaderEvents, AxisEventsWithinTenMillisecondsAreHandedOverTogether) {
 TEST(ReaderEvents, IdleControllerIsHandedOverAboutAHundredTimesASecond) {
   Controller controller;
   ASSERT_NO_FATAL_FAILURE(controller.connect());
-  const size_t before = controller.recorder.twistCount();
+  const size_t before = controller.peer.twists().size();
   std::this_thread::sleep_for(2s);
-  const auto twists = controller.recorder.twists();
+  const auto twists = controller.peer.twists();
   EXPECT_GE(twists.size() - before, 60u);
   EXPECT_LE(twists.size() - before, 300u);
   for (size_t i = before; i < twists.size(); ++i) {
-    EXPECT_TRUE(isStill(twists[i].twist));
+    EXPECT_TRUE(isStill(twists[i]));
   }
 }
 
@@ -210,7 +210,7 @@ TEST(ReaderEvents, UnknownEventTypeIsLoggedAndChangesNothing) {
   EXPECT_EQ(
       controller.node->countOutput(warning + "time=1235, value=32767, type=03h, number=0"), 1u);
   std::this_thread::sleep_for(200ms);
-  EXPECT_TRUE(controller.recorder.spaces().empty());
+  EXPECT_TRUE(controller.peer.spaces().empty());
 }
 
 }  // namespace
