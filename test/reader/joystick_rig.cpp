@@ -69,6 +69,11 @@ void JoystickStandIn::plugTerminal(const std::vector<js_event> & waiting) {
   link(name.data());
 }
 
+void JoystickStandIn::plugFile(const std::string & path) {
+  unplug();
+  link(path);
+}
+
 void JoystickStandIn::plugFifo() {
   unplug();
   const std::string fifo = directory_ + "/fifo";

@@ -34,6 +34,8 @@ public:
   /// Plugs in a new raw pseudo-terminal holding `waiting` events, as a device that has its
   /// initial state ready when opened.
   void plugTerminal(const std::vector<js_event> & waiting = {});
+  /// Plugs in an existing file; /dev/null, for one, reads as end of file at once.
+  void plugFile(const std::string & path);
   /// Plugs in a FIFO with no writer: opening it never blocks, reading waits for a writer.
   void plugFifo();
   /// Becomes the FIFO's writer; waits until the node has the FIFO open for reading.

@@ -108,6 +108,16 @@ TEST(ReaderConnection, TornRecordsAreSkippedAndEndOfFileEndsTheConnection) {
   EXPECT_TRUE(node.interruptAndExitCleanly());
 }
 
+TEST(ReaderConnection, DeviceThatEndsAtOnceIsReopenedOnlyOnceASecond) {
+  JoystickStandIn device;
+  device.plugFile("/dev/null");
+  DeviceNode node(device);
+  ASSERT_TRUE(node.waitForOutput(kOpened));
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_LE(node.countOutput(kOpened), 4u) << "reopening in a busy loop";
+  EXPECT_TRUE(node.interruptAndExitCleanly());
+}
+
 TEST(ReaderConnection, TeardownEndsWithinASecondWhetherTheDeviceIsMissingConnectedOrSilent) {
   enum class Device { kMissing, kConnected, kFifoWithoutWriter };
   for (const auto state : {Device::kMissing, Device::kConnected, Device::kFifoWithoutWriter}) {
