@@ -57,7 +57,7 @@ test: build build-asan build-tsan
 	ctest --test-dir $(BUILD_DIR)/default --output-on-failure -j$(CTEST_JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(BUILD_DIR)/asan --output-on-failure -j$(CTEST_JOBS) -LE no_sanitizer
-	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(abspath ros2_layer/tsan.supp) \
 	  ctest --test-dir $(BUILD_DIR)/tsan --output-on-failure -j$(CTEST_JOBS) -L thread
 
 demo: build

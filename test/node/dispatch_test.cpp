@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 using Axes = std::vector<float>;
 using Buttons = std::vector<int32_t>;
+using Commands = std::vector<std::vector<int32_t>>;
 
 // Default button roles: 0 trigger reverse, 1 grab, 2 I/O off, 3 I/O on, 4 emergency stop,
 // 6 joint space, 7 cartesian space.
@@ -62,6 +64,9 @@ protected:
   {
     if (node_) {
       EXPECT_TRUE(node_->interruptAndExitCleanly());
+      if (HasFailure()) {
+        std::cerr << "node output:\n" << node_->output();
+      }
     }
   }
 
@@ -91,6 +96,7 @@ TEST_F(Dispatch, EverySampleSendsOneTwistFromTheRemappedAxes)
   ASSERT_TRUE(peer_.waitForTwists(before + 5));
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(peer_.twists().size(), before + 5);
+  EXPECT_EQ(peer_.stopAndRecoverCount(), 0u);
 }
 
 TEST_F(Dispatch, TriggersDriveForwardAndReverseFromRest)
@@ -148,9 +154,9 @@ TEST_F(Dispatch, ControlIoButtonSendsOneCommandPerPress)
   start();
   const std::vector<int32_t> on{100, 1};
   const std::vector<int32_t> off{100, 0};
-  EXPECT_EQ(ctrlIoAfter({pressed({3}), pressed({3}), pressed({3})}), (std::vector{on}));
-  EXPECT_EQ(ctrlIoAfter({pressed({}), pressed({3})}), (std::vector{on}));
-  EXPECT_EQ(ctrlIoAfter({pressed({}), pressed({2}), pressed({2}), pressed({})}), (std::vector{off}));
+  EXPECT_EQ(ctrlIoAfter({pressed({3}), pressed({3}), pressed({3})}), (Commands{on}));
+  EXPECT_EQ(ctrlIoAfter({pressed({}), pressed({3})}), (Commands{on}));
+  EXPECT_EQ(ctrlIoAfter({pressed({}), pressed({2}), pressed({2}), pressed({})}), (Commands{off}));
   const auto message = peer_.ctrlIoMessages().back();
   ASSERT_EQ(message.layout.dim.size(), 1u);
   EXPECT_EQ(message.layout.dim[0].label, "ctrl_io_data");
@@ -167,15 +173,15 @@ TEST_F(Dispatch, BothControlIoButtonsHeldSendEachCommandOnce)
   // Off held, then on pressed as well: one on command, however long both are held.
   EXPECT_EQ(
     ctrlIoAfter({pressed({2}), pressed({2, 3}), pressed({2, 3}), pressed({2, 3}), pressed({2})}),
-    (std::vector{off, on}));
+    (Commands{off, on}));
   // On held, then off pressed as well: the newer press wins, once.
   EXPECT_EQ(
     ctrlIoAfter({pressed({}), pressed({3}), pressed({2, 3}), pressed({2, 3}), pressed({3})}),
-    (std::vector{on, off}));
+    (Commands{on, off}));
   // Both pressed in the same sample: the safe off command, once.
   EXPECT_EQ(
     ctrlIoAfter({pressed({}), pressed({2, 3}), pressed({2, 3}), pressed({2, 3})}),
-    (std::vector{off}));
+    (Commands{off}));
 }
 
 TEST_F(Dispatch, ButtonsOutsideTheSampleCountAsReleased)

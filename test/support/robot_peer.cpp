@@ -8,6 +8,20 @@ namespace tavrin_test {
 
 using namespace std::chrono_literals;
 
+PeerOptions armTaskServer(ArmTaskBehaviour behaviour)
+{
+  PeerOptions options;
+  options.arm_task = behaviour;
+  return options;
+}
+
+PeerOptions estopServer(EstopBehaviour behaviour)
+{
+  PeerOptions options;
+  options.estop = behaviour;
+  return options;
+}
+
 RobotPeer::RobotPeer(const PeerOptions & options)
 : node_(std::make_shared<rclcpp::Node>("robot_peer"))
 {

@@ -38,6 +38,11 @@ struct PeerOptions {
   std::optional<ArmTaskBehaviour> arm_task;
 };
 
+/// A peer that serves the arm task action as told.
+PeerOptions armTaskServer(ArmTaskBehaviour behaviour);
+/// A peer that serves the emergency-stop service as told.
+PeerOptions estopServer(EstopBehaviour behaviour);
+
 /// Records everything the teleop node publishes, calls and sends; thread-safe.
 class RobotPeer {
 public:

@@ -31,6 +31,8 @@ public:
 protected:
   explicit ServerGoalHandleBase(std::shared_ptr<detail::GoalState> state);
 
+  /// Apply one lifecycle event each; throw rclcpp::exceptions::RCLError when the goal's status
+  /// does not allow it.
   void _abort();
   void _succeed();
   void _cancel_goal();
@@ -53,10 +55,10 @@ class Server;
 /// may be called from any thread.
 template <typename ActionT>
 class ServerGoalHandle : public ServerGoalHandleBase {
-public:
   using FeedbackMessage = typename ActionT::Impl::FeedbackMessage;
   using ResultResponse = typename ActionT::Impl::GetResultService::Response;
 
+public:
   /// Publishes feedback about this goal to every client.
   void publish_feedback(std::shared_ptr<typename ActionT::Feedback> feedback_msg) {
     auto feedback_message = std::make_shared<FeedbackMessage>();

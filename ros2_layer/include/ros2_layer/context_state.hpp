@@ -58,15 +58,21 @@ public:
   void interruptSleeps();
 
 private:
+  void wakeAll();
+
   std::atomic<bool> valid_{false};
   Entity shutdown_condition_;
 
+  // Guards the state of one init/shutdown cycle. The participant is created under it, so DDS
+  // listeners must never take it: they use wake_mutex_.
   mutable std::mutex mutex_;
-  std::condition_variable wake_;
   std::string shutdown_reason_;
   ParsedArguments arguments_;
   DomainSettings settings_;
   std::shared_ptr<Participant> participant_;
+
+  mutable std::mutex wake_mutex_;
+  std::condition_variable wake_;
   uint64_t graph_generation_ = 0;
   uint64_t sleep_interruptions_ = 0;
 };

@@ -70,6 +70,8 @@ public:
     kill(pid_, SIGTERM);
     int status = 0;
     waitpid(pid_, &status, 0);
+    // A clean exit also means that the sanitizers found nothing in the server.
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "server status " << status;
   }
   ServerProcess(const ServerProcess &) = delete;
   ServerProcess & operator=(const ServerProcess &) = delete;
@@ -78,7 +80,8 @@ private:
   pid_t pid_ = 0;
 };
 
-/// Records what the three goal callbacks receive; they run on the spinning thread.
+/// Records what the three goal callbacks receive; they run on the spinning thread. Declared
+/// before the client, so that it outlives the client that calls it.
 class GoalRecorder {
 public:
   Client::SendGoalOptions options() {
@@ -122,10 +125,9 @@ public:
 private:
   template <typename Change>
   void update(Change change) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      change();
-    }
+    // Notified under the lock: once a waiter sees the change, this recorder may be destroyed.
+    std::lock_guard<std::mutex> lock(mutex_);
+    change();
     changed_.notify_all();
   }
   template <typename Predicate>
@@ -163,8 +165,8 @@ Client::SharedPtr ready_client(const std::string & name) {
 
 TEST(ActionClient, AcceptedGoalGetsFeedbackThenSucceededResultWithTheGoalAsSent) {
   ServerProcess server(action_name(), "succeed");
-  auto client = ready_client(action_name());
   GoalRecorder recorder;
+  auto client = ready_client(action_name());
   auto future = client->async_send_goal(trash_grab_goal(), recorder.options());
 
   ASSERT_TRUE(recorder.wait_for_result());
@@ -184,8 +186,8 @@ TEST(ActionClient, AcceptedGoalGetsFeedbackThenSucceededResultWithTheGoalAsSent)
 
 TEST(ActionClient, RejectedGoalGetsNullGoalHandle) {
   ServerProcess server(action_name(), "reject");
-  auto client = ready_client(action_name());
   GoalRecorder recorder;
+  auto client = ready_client(action_name());
   auto future = client->async_send_goal(trash_grab_goal(), recorder.options());
 
   ASSERT_TRUE(recorder.wait_for_response());
@@ -196,8 +198,8 @@ TEST(ActionClient, RejectedGoalGetsNullGoalHandle) {
 
 TEST(ActionClient, AbortedGoalDeliversAbortedCodeAndResultFields) {
   ServerProcess server(action_name(), "abort");
-  auto client = ready_client(action_name());
   GoalRecorder recorder;
+  auto client = ready_client(action_name());
   client->async_send_goal(trash_grab_goal(), recorder.options());
 
   ASSERT_TRUE(recorder.wait_for_result());
@@ -210,8 +212,8 @@ TEST(ActionClient, AbortedGoalDeliversAbortedCodeAndResultFields) {
 
 TEST(ActionClient, CancelRequestEndsGoalAsCanceled) {
   ServerProcess server(action_name(), "cancel");
-  auto client = ready_client(action_name());
   GoalRecorder recorder;
+  auto client = ready_client(action_name());
   client->async_send_goal(trash_grab_goal(), recorder.options());
   ASSERT_TRUE(recorder.wait_for_response());
   auto goal_handle = recorder.accepted_handle();
@@ -259,8 +261,8 @@ TEST(ActionClient, WaitForActionServerTimesOutAloneAndSucceedsWhenServerAppears)
 
 TEST(ActionClient, LateStatusSubscriberSeesTheEndedGoal) {
   ServerProcess server(action_name(), "abort");
-  auto client = ready_client(action_name());
   GoalRecorder recorder;
+  auto client = ready_client(action_name());
   client->async_send_goal(trash_grab_goal(), recorder.options());
   ASSERT_TRUE(recorder.wait_for_result());
 
@@ -285,8 +287,8 @@ TEST(ActionClient, LateStatusSubscriberSeesTheEndedGoal) {
 
 TEST(ActionClient, DestroyedClientFailsResultFutureAndNeverCallsBack) {
   ServerProcess server(action_name(), "slow");
-  auto client = ready_client(action_name());
   GoalRecorder recorder;
+  auto client = ready_client(action_name());
   client->async_send_goal(trash_grab_goal(), recorder.options());
   ASSERT_TRUE(recorder.wait_for_response());
   auto goal_handle = recorder.accepted_handle();

@@ -1,4 +1,5 @@
 // What happens at and after shutdown: spin returns, publishing is dropped, re-init works.
+#include <memory>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -40,12 +41,13 @@ TEST_F(Shutdown, PublishingAfterShutdownIsDroppedSilently) {
 }
 
 TEST_F(Shutdown, ShutdownGivesItsReasonAndRunsTheCallbacks) {
-  bool called = false;
-  rclcpp::on_shutdown([&] { called = true; });
+  // The callback stays registered with the default context for the later tests' shutdowns.
+  auto called = std::make_shared<bool>(false);
+  rclcpp::on_shutdown([called] { *called = true; });
 
   EXPECT_TRUE(rclcpp::shutdown());
 
-  EXPECT_TRUE(called);
+  EXPECT_TRUE(*called);
   EXPECT_EQ(
       rclcpp::contexts::get_global_default_context()->shutdown_reason(),
       "user called rclcpp::shutdown()");

@@ -1,0 +1,132 @@
+// Every callback form that rclcpp accepts gets the message, and publishing from another thread
+// while the executor spins delivers everything.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "layer_fixture.hpp"
+#include "sensor_msgs/msg/joy.hpp"
+#include "std_srvs/srv/set_bool.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using sensor_msgs::msg::Joy;
+using SetBool = std_srvs::srv::SetBool;
+
+class Callbacks : public test_support::LayerTest {};
+
+/// A member callback bound with std::bind, as nodes commonly register their joystick handler.
+class JoyHandler {
+public:
+  void joyTeleopProc(std::shared_ptr<Joy> joy) { axes = joy->axes; }
+  std::vector<float> axes;
+};
+
+TEST_F(Callbacks, EverySubscriptionCallbackFormReceivesTheMessage) {
+  auto node = std::make_shared<rclcpp::Node>("forms");
+  JoyHandler handler;
+  std::vector<float> from_const_shared;
+  std::vector<float> from_reference;
+  std::vector<float> from_unique;
+  std::vector<std::shared_ptr<void>> keep{
+      node->create_subscription<Joy>(
+          "joy", 10, std::bind(&JoyHandler::joyTeleopProc, &handler, std::placeholders::_1)),
+      node->create_subscription<Joy>(
+          "joy", 10, [&](std::shared_ptr<const Joy> joy) { from_const_shared = joy->axes; }),
+      node->create_subscription<Joy>(
+          "joy", 10, [&](const Joy & joy) { from_reference = joy.axes; }),
+      node->create_subscription<Joy>(
+          "joy", 10, [&](std::unique_ptr<Joy> joy) { from_unique = std::move(joy->axes); }),
+  };
+  auto publisher = node->create_publisher<Joy>("joy", 10);
+  Joy joy;
+  joy.axes = {0.5F, -0.5F};
+  rclcpp::executors::SingleThreadedExecutor executor;
+  executor.add_node(node);
+
+  ASSERT_TRUE(test_support::spinUntil(
+      executor,
+      [&] {
+        return !handler.axes.empty() && !from_const_shared.empty() && !from_reference.empty() &&
+               !from_unique.empty();
+      },
+      60s, [&] { publisher->publish(joy); }));
+
+  for (const auto * axes : {&handler.axes, &from_const_shared, &from_reference, &from_unique}) {
+    EXPECT_EQ(*axes, joy.axes);
+  }
+}
+
+TEST_F(Callbacks, ServiceCallbackFormsWithHeaderAndServiceHandleAnswer) {
+  auto node = std::make_shared<rclcpp::Node>("forms");
+  auto with_header = node->create_service<SetBool>(
+      "with_header",
+      [](std::shared_ptr<rmw_request_id_t> header, std::shared_ptr<SetBool::Request> request,
+         std::shared_ptr<SetBool::Response> response) {
+        response->success = request->data && header->sequence_number > 0;
+      });
+  auto with_handle = node->create_service<SetBool>(
+      "with_handle",
+      [](std::shared_ptr<rclcpp::Service<SetBool>> service,
+         std::shared_ptr<rmw_request_id_t> header, std::shared_ptr<SetBool::Request> request) {
+        SetBool::Response response;
+        response.success = request->data;
+        service->send_response(*header, response);
+      });
+  for (const char * name : {"with_header", "with_handle"}) {
+    SCOPED_TRACE(name);
+    auto client = node->create_client<SetBool>(name);
+    ASSERT_TRUE(client->wait_for_service(60s));
+    auto request = std::make_shared<SetBool::Request>();
+    request->data = true;
+    auto result = client->async_send_request(request);
+    ASSERT_EQ(
+        rclcpp::spin_until_future_complete(node, result, 60s), rclcpp::FutureReturnCode::SUCCESS);
+    EXPECT_TRUE(result.get()->success);
+  }
+}
+
+TEST_F(Callbacks, PublishingFromAnotherThreadWhileSpinningDeliversEveryMessage) {
+  auto node = std::make_shared<rclcpp::Node>("threads");
+  constexpr int kCount = 200;
+  std::vector<int32_t> received;  // written by the spinning thread, read after it has ended
+  std::atomic<size_t> count{0};
+  auto subscription = node->create_subscription<Joy>(
+      "joy", rclcpp::QoS(kCount).reliable(), [&](std::shared_ptr<Joy> joy) {
+        received.push_back(joy->buttons.at(0));
+        ++count;
+      });
+  auto publisher = node->create_publisher<Joy>("joy", rclcpp::QoS(kCount).reliable());
+  rclcpp::executors::SingleThreadedExecutor executor;
+  executor.add_node(node);
+  std::thread spinner([&] { executor.spin(); });
+  while (publisher->get_subscription_count() == 0) {
+    std::this_thread::sleep_for(1ms);
+  }
+
+  std::thread joystick([&] {
+    for (int32_t i = 0; i < kCount; ++i) {
+      Joy joy;
+      joy.buttons = {i};
+      publisher->publish(joy);
+    }
+  });
+  joystick.join();
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (count.load() < kCount && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  executor.cancel();
+  spinner.join();
+
+  ASSERT_EQ(received.size(), static_cast<size_t>(kCount));
+  for (int32_t i = 0; i < kCount; ++i) {
+    EXPECT_EQ(received[static_cast<size_t>(i)], i);
+  }
+}
+
+}  // namespace

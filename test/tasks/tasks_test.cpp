@@ -1,0 +1,203 @@
+// The grab task and the emergency stop, against real servers in the test process.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "robot_peer.hpp"
+#include "teleop_process.hpp"
+
+namespace tavrin_test {
+namespace {
+
+using namespace std::chrono_literals;
+using Buttons = std::vector<int32_t>;
+
+const std::vector<float> kAtRest{0, 0, 1, 0, 0, 1};
+const Buttons kReleased(8, 0);
+const Buttons kGrab{0, 1, 0, 0, 0, 0, 0, 0};
+const Buttons kEstop{0, 0, 0, 0, 1, 0, 0, 0};
+
+// A node on "/joy" next to a robot peer that runs the given servers.
+class Tasks : public testing::Test {
+protected:
+  void start(const PeerOptions & options = {})
+  {
+    peer_ = std::make_unique<RobotPeer>(options);
+    node_ = std::make_unique<TeleopProcess>(std::vector<std::string>{"-p", "joy_dev:=/joy"});
+    ASSERT_TRUE(node_->waitForStartup());
+    ASSERT_TRUE(peer_->waitForTeleopNode());
+  }
+
+  void press(const Buttons & button)
+  {
+    ASSERT_TRUE(peer_->sendJoy(kAtRest, button));
+    ASSERT_TRUE(peer_->sendJoy(kAtRest, kReleased));
+  }
+
+  bool saw(const std::string & text, size_t count = 1, std::chrono::seconds timeout = 20s)
+  {
+    return node_->waitForOutput(text, timeout, count);
+  }
+
+  void TearDown() override
+  {
+    if (node_) {
+      EXPECT_TRUE(node_->interruptAndExitCleanly());
+      if (HasFailure()) {
+        std::cerr << "node output:\n" << node_->output();
+      }
+    }
+  }
+
+  std::unique_ptr<RobotPeer> peer_;
+  std::unique_ptr<TeleopProcess> node_;
+};
+
+TEST_F(Tasks, GrabWithoutServerGivesUpAfterThreeSecondsAndTheNextPressRetries)
+{
+  start();
+  const auto pressed_at = std::chrono::steady_clock::now();
+  press(kGrab);
+  ASSERT_TRUE(saw("Wait for ArmTaskDecision server..."));
+  ASSERT_TRUE(saw("Action server not available after waiting"));
+  EXPECT_GE(std::chrono::steady_clock::now() - pressed_at, 2900ms);
+  EXPECT_EQ(node_->countOutput("ArmTaskDecision goal finished!"), 0u);
+  press(kGrab);
+  EXPECT_TRUE(saw("Wait for ArmTaskDecision server...", 2));
+}
+
+TEST_F(Tasks, AcceptedGrabReportsFeedbackAndTheResult)
+{
+  start(armTaskServer(ArmTaskBehaviour::kSucceed));
+  press(kGrab);
+  ASSERT_TRUE(saw("ArmTaskDecision goal finished!"));
+  const auto bodies = logBodies(node_->lines());
+  const std::vector<std::string> expected{
+    "Send goal to ArmTaskDecision!",
+    "Goal accepted by server, waiting for result",
+    "ArmTaskDecision run_stage: 1",
+    "ArmTaskDecision run_stage: 2",
+    "ArmTaskDecision run_stage: 3",
+    "status: false, status_code: 3, errmsg: x",
+    "ArmTaskDecision goal finished!"};
+  auto first = std::find(bodies.begin(), bodies.end(), expected.front());
+  ASSERT_NE(first, bodies.end());
+  std::vector<std::string> task_lines;
+  for (; first != bodies.end(); ++first) {
+    if (first->rfind("Arm grab", 0) != 0) {
+      task_lines.push_back(*first);
+    }
+  }
+  EXPECT_EQ(task_lines, expected);
+
+  const auto goals = peer_->receivedGoals();
+  ASSERT_EQ(goals.size(), 1u);
+  RobotPeer::ArmTaskDecision::Goal default_goal;
+  default_goal.task_type = 1;
+  EXPECT_EQ(goals[0], default_goal);
+  EXPECT_EQ(goals[0].object_pose.orientation.w, 1.0);
+  EXPECT_EQ(goals[0].approach_pose.orientation.w, 1.0);
+
+  press(kGrab);
+  EXPECT_TRUE(saw("ArmTaskDecision goal finished!", 2));
+}
+
+TEST_F(Tasks, RejectedGrabFreesTheButton)
+{
+  start(armTaskServer(ArmTaskBehaviour::kReject));
+  press(kGrab);
+  ASSERT_TRUE(saw("Goal was rejected by server"));
+  ASSERT_TRUE(saw("ArmTaskDecision goal finished!"));
+  press(kGrab);
+  EXPECT_TRUE(saw("Goal was rejected by server", 2));
+  EXPECT_EQ(node_->countOutput("inprogress, skip!"), 0u);
+}
+
+TEST_F(Tasks, AbortedGrabFreesTheButton)
+{
+  start(armTaskServer(ArmTaskBehaviour::kAbort));
+  press(kGrab);
+  ASSERT_TRUE(saw("ArmTaskDecision Goal was aborted"));
+  ASSERT_TRUE(saw("ArmTaskDecision goal finished!"));
+  press(kGrab);
+  EXPECT_TRUE(saw("ArmTaskDecision Goal was aborted", 2));
+}
+
+TEST_F(Tasks, GrabCanceledByAnotherClientFreesTheButton)
+{
+  start(armTaskServer(ArmTaskBehaviour::kCancelWhenAsked));
+  press(kGrab);
+  ASSERT_TRUE(saw("Goal accepted by server, waiting for result"));
+  press(kGrab);
+  EXPECT_TRUE(saw("ArmTaskDecision goal inprogress, skip!"));
+  peer_->cancelAllArmTasks();
+  ASSERT_TRUE(saw("ArmTaskDecision Goal was canceled"));
+  ASSERT_TRUE(saw("ArmTaskDecision goal finished!"));
+  EXPECT_EQ(peer_->receivedGoals().size(), 1u);
+}
+
+TEST_F(Tasks, EstopWithoutServiceGivesUpAfterTwoSecondsWithoutSending)
+{
+  start();
+  const auto pressed_at = std::chrono::steady_clock::now();
+  press(kEstop);
+  ASSERT_TRUE(saw("service /robot/estop_service not available, return..."));
+  EXPECT_GE(std::chrono::steady_clock::now() - pressed_at, 1900ms);
+  EXPECT_EQ(node_->countOutput("Arm emergency stop button release..."), 1u);
+  press(kEstop);
+  EXPECT_TRUE(saw("service /robot/estop_service not available, return...", 2));
+}
+
+TEST_F(Tasks, AnsweredEstopIsLoggedAndReleaseSendsNothing)
+{
+  start(estopServer(EstopBehaviour::kAnswer));
+  press(kEstop);
+  ASSERT_TRUE(saw("result: true, message: ok"));
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(peer_->estopRequestValues(), std::vector<bool>{true});
+}
+
+TEST_F(Tasks, SilentEstopServiceGetsTheRequestTwiceThreeSecondsApart)
+{
+  start(estopServer(EstopBehaviour::kSilent));
+  press(kEstop);
+  press(kEstop);
+  EXPECT_TRUE(saw("service request for /robot/estop_service inprogress, please wait..."));
+  ASSERT_TRUE(saw("Failed to call service /robot/estop_service"));
+  ASSERT_TRUE(waitUntil([&] { return peer_->estopRequestTimes().size() == 2; }));
+  const auto times = peer_->estopRequestTimes();
+  // Measured where the requests arrive, so delivery jitter blurs the three seconds a little.
+  EXPECT_GE(times[1] - times[0], 2500ms);
+  EXPECT_LE(times[1] - times[0], 6s);
+  EXPECT_EQ(peer_->estopRequestValues(), (std::vector<bool>{true, true}));
+  press(kEstop);
+  EXPECT_TRUE(waitUntil([&] { return peer_->estopRequestTimes().size() == 3; }));
+}
+
+TEST(GrabServer, VanishingMidTaskFreesTheButton)
+{
+  RobotPeer peer;
+  TeleopProcess node({"-p", "joy_dev:=/joy"});
+  ASSERT_TRUE(node.waitForStartup());
+  ASSERT_TRUE(peer.waitForTeleopNode());
+  {
+    ChildProcess server({TAVRIN_ARM_TASK_SERVER});
+    ASSERT_TRUE(server.waitForOutput("arm task server ready"));
+    ASSERT_TRUE(peer.sendJoy(kAtRest, kGrab));
+    ASSERT_TRUE(node.waitForOutput("Goal accepted by server, waiting for result"));
+    server.sendSignal(SIGTERM);
+    ASSERT_TRUE(server.waitForExit());
+  }
+  ASSERT_TRUE(node.waitForOutput("ArmTaskDecision goal finished!", 30s));
+  ASSERT_TRUE(peer.sendJoy(kAtRest, kReleased));
+  ASSERT_TRUE(peer.sendJoy(kAtRest, kGrab));
+  EXPECT_TRUE(node.waitForOutput("Wait for ArmTaskDecision server...", 10s, 2));
+  EXPECT_TRUE(node.interruptAndExitCleanly());
+}
+
+}  // namespace
+}  // namespace tavrin_test
