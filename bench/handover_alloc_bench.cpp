@@ -116,9 +116,9 @@ std::vector<js_event> scenarioStep(long step, bool edges) {
   return events;
 }
 
-bool inPublish(const std::vector<std::string> & functions) {
-  return std::any_of(functions.begin(), functions.end(), [](const std::string & name) {
-    return name.find("rclcpp::Publisher<") != std::string::npos;
+bool passesThrough(const std::vector<std::string> & functions, const char * name) {
+  return std::any_of(functions.begin(), functions.end(), [name](const std::string & function) {
+    return function.find(name) != std::string::npos;
   });
 }
 
@@ -164,6 +164,8 @@ int main(int argc, char ** argv) {
   const Report report = readReport();
   long in_publish = 0;
   long in_reader = 0;
+  long in_logging = 0;  // part of in_reader: a log line of the dispatcher
+  long in_ctrl_io = 0;  // part of in_reader: a control I/O command message
   std::printf(
       "scenario %s: %ld writes on the reader thread, %ld hand-overs\n", scenario.c_str(),
       report.window_writes, report.hand_overs);
@@ -174,8 +176,15 @@ int main(int argc, char ** argv) {
         functions.push_back(name);
       }
     }
-    const bool publishing = inPublish(functions);
+    const bool publishing = passesThrough(functions, "rclcpp::Publisher<");
     (publishing ? in_publish : in_reader) += count;
+    // A log call formats its text with fmt::format, then logInfo adds the line prefix.
+    if (!publishing &&
+        (passesThrough(functions, "logInfo") || passesThrough(functions, "vformat"))) {
+      in_logging += count;
+    } else if (!publishing && passesThrough(functions, "publishControlIo")) {
+      in_ctrl_io += count;
+    }
     std::printf(
         "\n%ld allocation(s), %s:\n", count,
         publishing ? "client layer publish" : "READER/DISPATCHER");
@@ -188,6 +197,9 @@ int main(int argc, char ** argv) {
   std::printf(
       "  reader and dispatcher:                  %.4f (%ld)  target 0\n", in_reader / hand_overs,
       in_reader);
+  std::printf(
+      "    of which log lines: %ld, control I/O messages: %ld, other: %ld\n", in_logging,
+      in_ctrl_io, in_reader - in_logging - in_ctrl_io);
   std::printf(
       "  client layer publish, outside the write: %.4f (%ld)\n", in_publish / hand_overs,
       in_publish);

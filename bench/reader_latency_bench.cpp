@@ -10,8 +10,8 @@
 // "/robot/teleop_space_exchange_topic"; then it releases the button and waits 2 to 6 ms so that
 // presses fall on every phase of the reader's 10 ms hand-over period. Device hop: the same
 // write into a FIFO of this process, read by a thread waiting in select, which is the part of
-// the node's path that raw DDS does not have. Raw runs before and after the node so that a
-// change of machine load shows up as a difference between the two halves.
+// the node's path that raw DDS does not have. The three take turns in four rounds while the
+// node runs, so that a change of machine load weighs on all of them alike.
 #include <fcntl.h>
 #include <sys/select.h>
 #include <sys/stat.h>
@@ -206,35 +206,44 @@ private:
   std::thread spinner_;
 };
 
-// Press-to-command latencies in microseconds; `lost` counts presses with no command.
-std::vector<double> measureNode(int presses, int & lost) {
-  tavrin_bench::StandInController controller(
-      tavrin_bench::StandIn::kFifo, tavrin_bench::initialBurst(12, 8));
-  tavrin_bench::NodeProcess node(controller, "/tmp/tavrin_bench_reader_latency.log");
-  SpaceListener listener;
-  if (!listener.waitForNode()) {
-    std::fprintf(stderr, "no motion commands; see /tmp/tavrin_bench_reader_latency.log\n");
-    return {};
-  }
-  controller.send({});  // the initial state, once the node has the FIFO open
-  Pauses pauses;
-  std::vector<double> latencies;
-  for (int i = 0; i < presses; ++i) {
-    listener.expect();
-    const auto pressed = Clock::now();
-    controller.send({tavrin_bench::joyEvent(JS_EVENT_BUTTON, kJointSpaceButton, 1)});
-    const auto received = listener.await(1s);
-    if (received) {
-      latencies.push_back(std::chrono::duration<double, std::micro>(*received - pressed).count());
-    } else {
-      ++lost;
+// The node on a FIFO controller, and presses measured through it.
+class NodePath {
+public:
+  NodePath()
+      : controller_(tavrin_bench::StandIn::kFifo, tavrin_bench::initialBurst(12, 8))
+      , node_(controller_, "/tmp/tavrin_bench_reader_latency.log") {}
+
+  bool start() {
+    if (!listener_.waitForNode()) {
+      return false;
     }
-    controller.send({tavrin_bench::joyEvent(JS_EVENT_BUTTON, kJointSpaceButton, 0)});
-    pauses.next();
+    controller_.send({});  // the initial state, once the node has the FIFO open
+    return true;
   }
-  node.stop();
-  return latencies;
-}
+
+  // Press-to-command latencies in microseconds; `lost` counts presses with no command.
+  void measure(int presses, std::vector<double> & latencies, int & lost) {
+    for (int i = 0; i < presses; ++i) {
+      listener_.expect();
+      const auto pressed = Clock::now();
+      controller_.send({tavrin_bench::joyEvent(JS_EVENT_BUTTON, kJointSpaceButton, 1)});
+      const auto received = listener_.await(1s);
+      if (received) {
+        latencies.push_back(std::chrono::duration<double, std::micro>(*received - pressed).count());
+      } else {
+        ++lost;
+      }
+      controller_.send({tavrin_bench::joyEvent(JS_EVENT_BUTTON, kJointSpaceButton, 0)});
+      pauses_.next();
+    }
+  }
+
+private:
+  tavrin_bench::StandInController controller_;
+  tavrin_bench::NodeProcess node_;
+  SpaceListener listener_;
+  Pauses pauses_;
+};
 
 double percentile(std::vector<double> values, double fraction) {
   if (values.empty()) {
@@ -258,28 +267,40 @@ int main(int argc, char ** argv) {
     return runRawWriter(std::stoi(argv[2]));
   }
   const int presses = argc > 1 ? std::stoi(argv[1]) : 2000;
+  constexpr int kRounds = 4;
   tavrin_bench::useLoopbackDomain(kNodeDomain);
-
-  const auto raw_before = measureRaw(presses / 2);
-  const auto hop = measureDeviceHop(presses);
   rclcpp::init(argc, argv);
+  std::vector<double> raw;
+  std::vector<double> hop;
+  std::vector<double> node;
   int lost = 0;
-  const auto node = measureNode(presses, lost);
+  {
+    NodePath node_path;
+    if (!node_path.start()) {
+      std::fprintf(stderr, "no motion commands; see /tmp/tavrin_bench_reader_latency.log\n");
+      return 1;
+    }
+    // Rounds of each path in turn, so that a change of machine load weighs on all of them.
+    for (int round = 0; round < kRounds; ++round) {
+      const auto raw_round = measureRaw(presses / kRounds);
+      raw.insert(raw.end(), raw_round.begin(), raw_round.end());
+      const auto hop_round = measureDeviceHop(presses / kRounds);
+      hop.insert(hop.end(), hop_round.begin(), hop_round.end());
+      node_path.measure(presses / kRounds, node, lost);
+      printRow(("round " + std::to_string(round + 1) + ": raw").c_str(), raw_round);
+    }
+  }
   rclcpp::shutdown();
-  const auto raw_after = measureRaw(presses / 2);
 
-  std::vector<double> raw = raw_before;
-  raw.insert(raw.end(), raw_after.begin(), raw_after.end());
-  printRow("raw Cyclone DDS one-way, first half", raw_before);
-  printRow("raw Cyclone DDS one-way, second half", raw_after);
-  printRow("raw Cyclone DDS one-way, all", raw);
+  printRow("raw Cyclone DDS one-way", raw);
   printRow("device hop (FIFO write -> select, read)", hop);
   printRow("button press -> space command (node)", node);
   std::printf("presses without a command: %d\n", lost);
-  const double ratio = percentile(node, 0.5) / std::max(percentile(raw, 0.5), 1e-9);
-  std::printf("median ratio node / raw: %.2f (target <= 1.5)\n", ratio);
+  const double raw_median = std::max(percentile(raw, 0.5), 1e-9);
+  std::printf(
+      "median ratio node / raw: %.2f (target <= 1.5)\n", percentile(node, 0.5) / raw_median);
   std::printf(
       "median ratio (node - device hop) / raw: %.2f\n",
-      (percentile(node, 0.5) - percentile(hop, 0.5)) / std::max(percentile(raw, 0.5), 1e-9));
+      (percentile(node, 0.5) - percentile(hop, 0.5)) / raw_median);
   return node.empty() || raw.empty() ? 1 : 0;
 }
