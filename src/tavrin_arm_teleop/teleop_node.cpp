@@ -54,6 +54,7 @@ constexpr char kJoyDevicePrefix[] = "/dev/input/js";
 constexpr double kAxisMax = 32767.0;
 constexpr double kTriggerRest = 1.0;
 constexpr long kHandOverPeriodUs = 10000;
+constexpr auto kOpenRetryPeriod = 1s;
 constexpr int32_t kCtrlIoChannel = 100;
 constexpr int kCtrlIoNone = -1;
 constexpr int kCtrlIoOff = 0;
@@ -326,12 +327,13 @@ void TeleopNode::Impl::joyDataThread()
     joy_fd_ = ::open(joy_dev_.c_str(), O_RDONLY | O_NONBLOCK);
     if (joy_fd_ < 0) {
       LOG_INFO("Joy {} open failed", joy_dev_);
-      std::this_thread::sleep_for(1s);
+      std::this_thread::sleep_for(kOpenRetryPeriod);
       if (exit_flag_) {
         return;
       }
       continue;
     }
+    const auto opened = std::chrono::steady_clock::now();
     ::fcntl(joy_fd_, F_SETFL, ::fcntl(joy_fd_, F_GETFL) & ~O_NONBLOCK);
     std::array<char, 128> name{};
     if (::ioctl(joy_fd_, JSIOCGNAME(name.size()), name.data()) < 0) {
@@ -351,6 +353,12 @@ void TeleopNode::Impl::joyDataThread()
     }
     // The controller is gone: a robot that keeps its last command must be told to stop.
     publishZeroMotion();
+    // A device that ends as soon as it is opened (a regular file, /dev/null) would otherwise
+    // be reopened in a busy loop, flooding the log and the motion topic.
+    std::this_thread::sleep_until(opened + kOpenRetryPeriod);
+    if (exit_flag_) {
+      return;
+    }
   }
 }
 

@@ -1,0 +1,141 @@
+// How the node's joystick reader finds, loses and finds again its controller, and how it stops.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "joystick_rig.hpp"
+
+namespace tavrin_test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Twist = geometry_msgs::msg::Twist;
+
+const std::string kOpenFailed = "Joy /dev/input/js0 open failed";
+const std::string kOpened = "joyOpen: Unknown, ret = ";
+const std::string kUnknownType = "Unknown event type";
+
+bool movesForward(const Twist & twist) { return twist.linear.x == -1.0; }
+
+TEST(ReaderConnection, MissingDeviceIsRetriedOnceASecondUntilItAppears) {
+  JoystickStandIn device;
+  RobotPeer peer;
+  DeviceNode node(device);
+  ASSERT_TRUE(node.waitForOutput(kOpenFailed));
+  const auto first_failure = Clock::now();
+  ASSERT_TRUE(node.waitForOutput(kOpenFailed, 10s, 4));
+  EXPECT_GE(Clock::now() - first_failure, 2500ms) << "three pauses of a second";
+
+  device.plugTerminal();
+  ASSERT_TRUE(node.waitForOutput(kOpened));
+  EXPECT_TRUE(peer.waitForTwists(50));
+  const size_t failures = node.countOutput(kOpenFailed);
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(node.countOutput(kOpenFailed), failures) << "no open attempts while connected";
+  const std::regex opened("joyOpen: Unknown, ret = [0-9]+");
+  const auto output = node.output();
+  EXPECT_TRUE(std::regex_search(output, opened)) << output;
+  EXPECT_TRUE(node.interruptAndExitCleanly());
+}
+
+TEST(ReaderConnection, LostControllerStopsTheArmOnceAndReconnectsWithEmptyState) {
+  JoystickStandIn device;
+  RobotPeer peer;
+  device.plugTerminal();
+  DeviceNode node(device);
+  ASSERT_TRUE(node.waitForOutput(kOpened));
+  ASSERT_TRUE(waitForNode(peer));
+  device.send({joyEvent(JS_EVENT_AXIS, 0, 32767), joyEvent(JS_EVENT_BUTTON, 6, 1)});
+  const auto moving = waitForTwist(peer, 0, movesForward);
+  ASSERT_TRUE(moving.has_value());
+
+  device.unplug();
+  ASSERT_TRUE(node.waitForOutput(kOpenFailed, 10s, 2)) << node.output();
+  auto twists = peer.twists();
+  EXPECT_TRUE(isStill(twists.back())) << "the loss must stop the arm";
+  size_t stops = 0;
+  for (size_t i = *moving; i < twists.size(); ++i) {
+    stops += isStill(twists[i]) ? 1 : 0;
+  }
+  EXPECT_EQ(stops, 1u);
+
+  const size_t before_replug = twists.size();
+  device.plugTerminal();
+  ASSERT_TRUE(node.waitForOutput(kOpened, 10s, 2));
+  ASSERT_TRUE(peer.waitForTwists(before_replug + 20));
+  twists = peer.twists();
+  for (size_t i = before_replug; i < twists.size(); ++i) {
+    EXPECT_TRUE(isStill(twists[i])) << "the new connection starts without axes";
+  }
+  // The held joint-space button is forgotten with the connection.
+  EXPECT_TRUE(node.waitForOutput("joint_space button release..."));
+  EXPECT_TRUE(node.interruptAndExitCleanly());
+}
+
+TEST(ReaderConnection, TornRecordsAreSkippedAndEndOfFileEndsTheConnection) {
+  JoystickStandIn device;
+  RobotPeer peer;
+  device.plugFifo();
+  DeviceNode node(device);
+  ASSERT_TRUE(node.waitForOutput(kOpened));
+  ASSERT_TRUE(waitForNode(peer));
+  device.openFifoWriter();
+  device.send({joyEvent(0x03, 0, 0, 7)});
+  ASSERT_TRUE(node.waitForOutput(kUnknownType));
+
+  // Half a record must not replay the rest of the previous one.
+  const js_event torn = joyEvent(JS_EVENT_AXIS, 0, 32767, 8);
+  device.sendBytes(&torn, 4);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(node.countOutput(kUnknownType), 1u);
+  const size_t from = peer.twists().size();
+  device.send({torn});
+  EXPECT_TRUE(waitForTwist(peer, from, movesForward)) << "whole records after a torn one";
+
+  device.closeWriter();
+  ASSERT_TRUE(node.waitForOutput(kOpened, 10s, 2)) << "end of file reopens the device at once";
+  const size_t reconnected = peer.twists().size();
+  ASSERT_TRUE(peer.waitForTwists(reconnected + 20));
+  const auto twists = peer.twists();
+  for (size_t i = reconnected; i < twists.size(); ++i) {
+    EXPECT_TRUE(isStill(twists[i]));
+  }
+  EXPECT_EQ(node.countOutput(kUnknownType), 1u) << "a record replayed after end of file";
+  EXPECT_EQ(node.countOutput(kOpened), 2u);
+  EXPECT_TRUE(node.interruptAndExitCleanly());
+}
+
+TEST(ReaderConnection, DeviceThatEndsAtOnceIsReopenedOnlyOnceASecond) {
+  JoystickStandIn device;
+  device.plugFile("/dev/null");
+  DeviceNode node(device);
+  ASSERT_TRUE(node.waitForOutput(kOpened));
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_LE(node.countOutput(kOpened), 4u) << "reopening in a busy loop";
+  EXPECT_TRUE(node.interruptAndExitCleanly());
+}
+
+TEST(ReaderConnection, TeardownEndsWithinASecondWhetherTheDeviceIsMissingConnectedOrSilent) {
+  enum class Device { kMissing, kConnected, kFifoWithoutWriter };
+  for (const auto state : {Device::kMissing, Device::kConnected, Device::kFifoWithoutWriter}) {
+    JoystickStandIn device;
+    if (state == Device::kConnected) {
+      device.plugTerminal();
+    } else if (state == Device::kFifoWithoutWriter) {
+      device.plugFifo();
+    }
+    DeviceNode node(device);
+    ASSERT_TRUE(node.waitForOutput(state == Device::kMissing ? kOpenFailed : kOpened));
+    std::this_thread::sleep_for(300ms);
+    const auto start = Clock::now();
+    // A second plus a generous margin for a sanitized build on a busy machine.
+    EXPECT_TRUE(node.interruptAndExitCleanly(5s)) << static_cast<int>(state);
+    EXPECT_LT(Clock::now() - start, 5s) << static_cast<int>(state);
+  }
+}
+
+}  // namespace
+}  // namespace tavrin_test

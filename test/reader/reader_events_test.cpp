@@ -1,0 +1,217 @@
+// What the node's own joystick reader makes of the events a controller sends.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "joystick_rig.hpp"
+
+namespace tavrin_test {
+namespace {
+
+using namespace std::chrono_literals;
+using Twist = geometry_msgs::msg::Twist;
+
+constexpr uint8_t kButton = JS_EVENT_BUTTON;
+constexpr uint8_t kAxis = JS_EVENT_AXIS;
+constexpr uint8_t kInitial = JS_EVENT_INIT;
+// Default roles: button 6 selects joint space, button 7 cartesian space; axis 0 drives
+// linear.x, 1 linear.y, 2 linear.z (a trigger), 4 angular.y, 5 angular.z (a trigger).
+constexpr uint8_t kJointSpaceButton = 6;
+constexpr uint8_t kCartesianSpaceButton = 7;
+
+// A controller plugged in before the node starts, and the commands the node sends for it.
+struct Controller {
+  void connect(const std::vector<std::string> & ros_arguments = {}) {
+    device.plugTerminal();
+    node = std::make_unique<DeviceNode>(device, ros_arguments);
+    ASSERT_TRUE(node->waitForOutput("joyOpen: Unknown, ret = "));
+    ASSERT_TRUE(waitForNode(peer));
+    ASSERT_TRUE(peer.waitForTwists(1));
+  }
+
+  // Sends the events and returns the first later motion command that satisfies `match`.
+  std::optional<Twist> sendAndAwait(
+      const std::vector<js_event> & events, const std::function<bool(const Twist &)> & match) {
+    const size_t from = peer.twists().size();
+    device.send(events);
+    const auto index = waitForTwist(peer, from, match);
+    return index ? std::optional(peer.twists()[*index]) : std::nullopt;
+  }
+
+  ~Controller() {
+    if (node) {
+      EXPECT_TRUE(node->interruptAndExitCleanly());
+    }
+  }
+
+  JoystickStandIn device;
+  RobotPeer peer;
+  std::unique_ptr<DeviceNode> node;
+};
+
+TEST(ReaderInitialState, ArrivesWithButtonsSetSticksCentredAndTriggersAtRest) {
+  for (const uint8_t axis_count : {6, 8}) {
+    JoystickStandIn device;
+    RobotPeer peer;
+    DeviceNode node(device);
+    ASSERT_TRUE(node.waitForOutput("Joy /dev/input/js0 open failed"));
+    ASSERT_TRUE(waitForNode(peer));
+    std::vector<js_event> burst;
+    for (uint8_t button = 0; button < 8; ++button) {
+      burst.push_back(joyEvent(kButton | kInitial, button, button == kJointSpaceButton));
+    }
+    // Initial positions are never taken over: a trigger reported half pulled still rests.
+    for (uint8_t axis = 0; axis < axis_count; ++axis) {
+      burst.push_back(joyEvent(kAxis | kInitial, axis, 20000));
+    }
+    device.plugTerminal(burst);
+    ASSERT_TRUE(peer.waitForTwists(20));
+    for (const auto & twist : peer.twists()) {
+      EXPECT_TRUE(isStill(twist)) << int{axis_count} << " axes";
+    }
+    EXPECT_EQ(peer.spaces(), std::vector<bool>{true}) << int{axis_count} << " axes";
+    EXPECT_EQ(node.countOutput("joint_space button press..."), 1u);
+    EXPECT_TRUE(node.interruptAndExitCleanly());
+  }
+}
+
+TEST(ReaderAxes, ValuesLeaveTheDeadBandWithoutAStepAndWithTheirSignInverted) {
+  struct Case {
+    int16_t raw;
+    double linear_x;
+  };
+  const std::vector<std::pair<std::string, std::vector<Case>>> tables{
+      {"0.3",
+       {{32767, -1.0},
+        {9830, 0.0},
+        {-32767, 1.0},
+        {-9830, 0.0},
+        {-32768, 1.0000436},
+        {16384, -0.2857361},
+        {9831, -0.0000392}}},
+      {"0.0", {{32767, -1.0}, {-32768, 1.0000305}, {16384, -0.5000153}, {0, 0.0}, {1, -0.0000305}}},
+  };
+  for (const auto & [deadzone, cases] : tables) {
+    Controller controller;
+    ASSERT_NO_FATAL_FAILURE(controller.connect({"-p", "deadzone:=" + deadzone}));
+    for (const auto & [raw, linear_x] : cases) {
+      const auto twist = controller.sendAndAwait(
+          {joyEvent(kAxis, 0, raw)},
+          [&](const Twist & twist) { return std::abs(twist.linear.x - linear_x) < 1e-6; });
+      EXPECT_TRUE(twist.has_value()) << "deadzone " << deadzone << ", raw " << raw;
+    }
+  }
+}
+
+TEST(ReaderEvents, GrowingAxesRestNewTriggersAndKeepEveryStoredValue) {
+  Controller controller;
+  ASSERT_NO_FATAL_FAILURE(controller.connect());
+  // A pulled trigger (axis 2) stays pulled when higher axes appear after it.
+  EXPECT_TRUE(controller.sendAndAwait(
+      {joyEvent(kAxis, 2, 32767)}, [](const Twist & twist) { return twist.linear.z == 1.0; }));
+  const auto after_growth = controller.sendAndAwait(
+      {joyEvent(kAxis, 4, 32767)}, [](const Twist & twist) { return twist.angular.y == -1.0; });
+  ASSERT_TRUE(after_growth);
+  EXPECT_EQ(after_growth->linear.z, 1.0);
+  // Axis 7 grows the array over trigger axis 5, which must rest, not read half pulled.
+  const auto over_trigger = controller.sendAndAwait(
+      {joyEvent(kAxis, 7, 32767), joyEvent(kAxis, 0, 32767)},
+      [](const Twist & twist) { return twist.linear.x == -1.0; });
+  ASSERT_TRUE(over_trigger);
+  EXPECT_EQ(over_trigger->angular.z, 0.0);
+  EXPECT_EQ(over_trigger->linear.z, 1.0);
+}
+
+TEST(ReaderEvents, ButtonPressAndReleaseAreEachHandedOverAtOnceInsideAnAxisWindow) {
+  Controller controller;
+  ASSERT_NO_FATAL_FAILURE(controller.connect());
+  // Coalesced like axes, each press would vanish with its release before the window ends.
+  controller.device.send({
+      joyEvent(kAxis, 0, 32767),
+      joyEvent(kButton, kJointSpaceButton, 1),
+      joyEvent(kButton, kJointSpaceButton, 0),
+      joyEvent(kButton, kCartesianSpaceButton, 1),
+      joyEvent(kButton, kCartesianSpaceButton, 0),
+  });
+  ASSERT_TRUE(controller.node->waitForOutput("cartesian_space button release..."));
+  ASSERT_TRUE(waitUntil([&] { return controller.peer.spaces().size() >= 2; }));
+  EXPECT_EQ(controller.peer.spaces(), (std::vector<bool>{true, false}));
+  for (const char * line :
+       {"joint_space button press...", "joint_space button release...",
+        "cartesian_space button press..."}) {
+    EXPECT_EQ(controller.node->countOutput(line), 1u) << line;
+  }
+}
+
+TEST(ReaderEvents, AxisEventsWithinTenMillisecondsAreHandedOverTogether) {
+  Controller controller;
+  ASSERT_NO_FATAL_FAILURE(controller.connect());
+  std::vector<js_event> burst;
+  for (int raw = 12000; raw < 32767; raw += 400) {
+    burst.push_back(joyEvent(kAxis, 0, static_cast<int16_t>(raw)));
+  }
+  burst.push_back(joyEvent(kAxis, 0, 32767));
+  const size_t before = controller.peer.twists().size();
+  ASSERT_TRUE(
+      controller.sendAndAwait(burst, [](const Twist & twist) { return twist.linear.x == -1.0; }));
+  const auto twists = controller.peer.twists();
+  size_t intermediate = 0;
+  for (size_t i = before; i < twists.size(); ++i) {
+    const double linear_x = twists[i].linear.x;
+    intermediate += linear_x != 0.0 && linear_x != -1.0 ? 1 : 0;
+  }
+  EXPECT_EQ(intermediate, 0u) << "values from inside the burst were handed over";
+
+  // A steady stream keeps the window's remaining time: hand-overs neither stop nor follow
+  // every event.
+  const size_t stream_start = controller.peer.twists().size();
+  size_t sent = 0;
+  for (const auto end = std::chrono::steady_clock::now() + 1s;
+       std::chrono::steady_clock::now() < end; ++sent) {
+    controller.device.send({joyEvent(kAxis, 1, static_cast<int16_t>(12000 + sent % 2 * 8000))});
+    std::this_thread::sleep_for(2ms);
+  }
+  const size_t handed_over = controller.peer.twists().size() - stream_start;
+  EXPECT_GE(handed_over, 30u);
+  if (sent >= 300) {
+    EXPECT_LE(handed_over, 200u) << sent << " events sent";
+  }
+}
+
+TEST(ReaderEvents, IdleControllerIsHandedOverAboutAHundredTimesASecond) {
+  Controller controller;
+  ASSERT_NO_FATAL_FAILURE(controller.connect());
+  const size_t before = controller.peer.twists().size();
+  std::this_thread::sleep_for(2s);
+  const auto twists = controller.peer.twists();
+  EXPECT_GE(twists.size() - before, 60u);
+  EXPECT_LE(twists.size() - before, 300u);
+  for (size_t i = before; i < twists.size(); ++i) {
+    EXPECT_TRUE(isStill(twists[i]));
+  }
+}
+
+TEST(ReaderEvents, UnknownEventTypeIsLoggedAndChangesNothing) {
+  Controller controller;
+  ASSERT_NO_FATAL_FAILURE(controller.connect());
+  // Type 0x03 has both the button and the axis bit: taken for either, it would move the arm
+  // or select joint space.
+  const auto marker = controller.sendAndAwait(
+      {joyEvent(0x03, kJointSpaceButton, 1, 1234), joyEvent(0x03, 0, 32767, 1235),
+       joyEvent(kAxis, 1, 32767)},
+      [](const Twist & twist) { return twist.linear.y == -1.0; });
+  ASSERT_TRUE(marker);
+  EXPECT_EQ(marker->linear.x, 0.0);
+  const std::string warning = "joy_node: Unknown event type. Please file a ticket. ";
+  EXPECT_EQ(controller.node->countOutput(warning + "time=1234, value=1, type=03h, number=6"), 1u);
+  EXPECT_EQ(
+      controller.node->countOutput(warning + "time=1235, value=32767, type=03h, number=0"), 1u);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(controller.peer.spaces().empty());
+}
+
+}  // namespace
+}  // namespace tavrin_test
