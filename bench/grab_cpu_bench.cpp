@@ -23,8 +23,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // Nanoseconds that every thread of the process has spent on a CPU so far.
-long long runTimeNs(pid_t pid)
-{
+long long runTimeNs(pid_t pid) {
   const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
   long long total = 0;
   DIR * directory = ::opendir(tasks.c_str());
@@ -46,8 +45,7 @@ long long runTimeNs(pid_t pid)
 }
 
 // Share of one core the process used over the next `window`, in percent.
-double cpuShare(pid_t pid, std::chrono::seconds window)
-{
+double cpuShare(pid_t pid, std::chrono::seconds window) {
   const long long before = runTimeNs(pid);
   const auto started = Clock::now();
   std::this_thread::sleep_for(window);
@@ -58,15 +56,14 @@ double cpuShare(pid_t pid, std::chrono::seconds window)
 
 }  // namespace
 
-int main(int argc, char ** argv)
-{
+int main(int argc, char ** argv) {
   const std::chrono::seconds window(argc > 1 ? std::atoi(argv[1]) : 10);
   setenv("ROS_LOCALHOST_ONLY", "1", 1);
   setenv("ROS_DOMAIN_ID", "229", 0);
   rclcpp::init(argc, argv);
   {
     tavrin_test::RobotPeer peer(
-      tavrin_test::armTaskServer(tavrin_test::ArmTaskBehaviour::kRunForever));
+        tavrin_test::armTaskServer(tavrin_test::ArmTaskBehaviour::kRunForever));
     tavrin_test::TeleopProcess node({"-p", "joy_dev:=/joy"}, {"SPDLOG_STDOUT=false"});
     if (!peer.waitForTeleopNode()) {
       std::fprintf(stderr, "the node did not come up\n");
@@ -85,8 +82,9 @@ int main(int argc, char ** argv)
     std::this_thread::sleep_for(1s);
     const double running = cpuShare(node.pid(), window);
 
-    std::printf("node CPU over %lld s windows, share of one core\n",
-                static_cast<long long>(window.count()));
+    std::printf(
+        "node CPU over %lld s windows, share of one core\n",
+        static_cast<long long>(window.count()));
     std::printf("  idle:                %.4f %%\n", idle);
     std::printf("  grab task running:   %.4f %%\n", running);
     std::printf("  added by the task:   %.4f %% (target < 0.1 %%)\n", running - idle);

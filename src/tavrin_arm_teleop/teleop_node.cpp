@@ -74,14 +74,13 @@ bool ctrl_io_off_held = false;
 
 enum class Edge { kNone, kPress, kRelease };
 
-bool isPressed(int64_t button)
-{
-  return button >= 0 && static_cast<size_t>(button) < joy_buttons.size() && joy_buttons[button] != 0;
+bool isPressed(int64_t button) {
+  return button >= 0 && static_cast<size_t>(button) < joy_buttons.size() &&
+         joy_buttons[button] != 0;
 }
 
 // Updates the last seen state of a button and tells which edge, if any, this sample shows.
-Edge buttonEdge(int64_t button, bool & was_pressed)
-{
+Edge buttonEdge(int64_t button, bool & was_pressed) {
   const bool pressed = isPressed(button);
   if (pressed == was_pressed) {
     return Edge::kNone;
@@ -91,8 +90,7 @@ Edge buttonEdge(int64_t button, bool & was_pressed)
 }
 
 // A missing or non-finite axis must never turn into motion.
-std::optional<double> readAxis(const sensor_msgs::msg::Joy & sample, int64_t axis)
-{
+std::optional<double> readAxis(const sensor_msgs::msg::Joy & sample, int64_t axis) {
   if (axis < 0 || static_cast<size_t>(axis) >= sample.axes.size()) {
     return std::nullopt;
   }
@@ -102,8 +100,7 @@ std::optional<double> readAxis(const sensor_msgs::msg::Joy & sample, int64_t axi
 
 bool isTriggerComponent(size_t component) { return component == 2 || component == 5; }
 
-float scaleAxis(int16_t raw, double dead_band, double scale)
-{
+float scaleAxis(int16_t raw, double dead_band, double scale) {
   double value = raw;
   if (value > dead_band) {
     value -= dead_band;
@@ -119,10 +116,7 @@ float scaleAxis(int16_t raw, double dead_band, double scale)
 
 class TeleopNode::Impl {
 public:
-  explicit Impl(rclcpp::Node & node)
-  : node_(node)
-  {
-  }
+  explicit Impl(rclcpp::Node & node) : node_(node) {}
 
   Impl(const Impl &) = delete;
   Impl & operator=(const Impl &) = delete;
@@ -165,7 +159,7 @@ private:
 
   void joySendArmGrabAction();
   void joyRequestArmEstop(bool data);
-  template<typename Work>
+  template <typename Work>
   bool startWorker(Work work);
   void finishWorker();
   void runArmGrabTask();
@@ -173,8 +167,8 @@ private:
   void clearArmGrab();
   void armGrabGoalRespCb(const std::shared_ptr<ArmTaskGoalHandle> & goal_handle);
   void armGrabFeedbackCb(
-    std::shared_ptr<ArmTaskGoalHandle> goal_handle,
-    std::shared_ptr<const ArmTaskDecision::Feedback> feedback);
+      std::shared_ptr<ArmTaskGoalHandle> goal_handle,
+      std::shared_ptr<const ArmTaskDecision::Feedback> feedback);
   void armGrabResultCb(const ArmTaskGoalHandle::WrappedResult & result);
   void runArmEstop(bool data);
   bool awaitEstopAnswer(rclcpp::Client<std_srvs::srv::SetBool>::FutureAndRequestId & answer);
@@ -217,8 +211,7 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Startup and teardown
 
-void TeleopNode::Impl::joyStart()
-{
+void TeleopNode::Impl::joyStart() {
   exit_flag_ = false;
   declareParameters();
   LOG_INFO("joy_dev: {}, arm_task_center_action: {}", joy_dev_, arm_task_center_action_);
@@ -227,21 +220,19 @@ void TeleopNode::Impl::joyStart()
   startInput();
 }
 
-void TeleopNode::Impl::declareParameters()
-{
+void TeleopNode::Impl::declareParameters() {
   deadzone_ = node_.declare_parameter("deadzone", 0.3);
   // A dead band of the whole travel or more would make the stick scale infinite or inverted.
   if (!(deadzone_ >= 0.0 && deadzone_ < 1.0)) {
     throw rclcpp::exceptions::InvalidParameterValueException(
-      "parameter 'deadzone' must be in the range [0, 1), got " + std::to_string(deadzone_));
+        "parameter 'deadzone' must be in the range [0, 1), got " + std::to_string(deadzone_));
   }
   joy_dev_ = node_.declare_parameter("joy_dev", std::string("/dev/input/js0"));
   joy_axis_ = node_.declare_parameter("joy_axis", joy_axis_);
   joy_btns_ = node_.declare_parameter("joy_btns", joy_btns_);
 }
 
-void TeleopNode::Impl::logConfiguration()
-{
+void TeleopNode::Impl::logConfiguration() {
   if (joy_axis_.size() < 6) {
     joy_axis_.resize(6, 0);
   }
@@ -256,45 +247,43 @@ void TeleopNode::Impl::logConfiguration()
   }
   // Entry 5 of the button table has no role.
   static constexpr std::array<std::pair<size_t, int64_t Impl::*>, 7> kButtonRoles{{
-    {0, &Impl::btn_trigger_reverse_},
-    {1, &Impl::btn_arm_grab_},
-    {2, &Impl::btn_ctrl_io_off_},
-    {3, &Impl::btn_ctrl_io_on_},
-    {4, &Impl::btn_arm_estop_},
-    {6, &Impl::btn_joint_space_},
-    {7, &Impl::btn_cartesian_space_},
+      {0, &Impl::btn_trigger_reverse_},
+      {1, &Impl::btn_arm_grab_},
+      {2, &Impl::btn_ctrl_io_off_},
+      {3, &Impl::btn_ctrl_io_on_},
+      {4, &Impl::btn_arm_estop_},
+      {6, &Impl::btn_joint_space_},
+      {7, &Impl::btn_cartesian_space_},
   }};
   for (const auto & [entry, member] : kButtonRoles) {
     this->*member = joy_btns_[entry];
   }
 }
 
-void TeleopNode::Impl::createEndpoints()
-{
-  ctrl_io_pub_ =
-    node_.create_publisher<std_msgs::msg::Int32MultiArray>("/robot/ctrl_io_topic", rclcpp::QoS(10));
+void TeleopNode::Impl::createEndpoints() {
+  ctrl_io_pub_ = node_.create_publisher<std_msgs::msg::Int32MultiArray>(
+      "/robot/ctrl_io_topic", rclcpp::QoS(10));
   teleop_mov_pub_ =
-    node_.create_publisher<geometry_msgs::msg::Twist>("/robot/teleop_mov_topic", rclcpp::QoS(10));
+      node_.create_publisher<geometry_msgs::msg::Twist>("/robot/teleop_mov_topic", rclcpp::QoS(10));
   space_exchange_pub_ = node_.create_publisher<std_msgs::msg::Bool>(
-    "/robot/teleop_space_exchange_topic", rclcpp::QoS(10));
+      "/robot/teleop_space_exchange_topic", rclcpp::QoS(10));
   stop_pub_ = node_.create_publisher<std_msgs::msg::String>("/robot/stop_topic", rclcpp::QoS(10));
-  recover_pub_ = node_.create_publisher<std_msgs::msg::Bool>("/robot/recover_topic", rclcpp::QoS(10));
+  recover_pub_ =
+      node_.create_publisher<std_msgs::msg::Bool>("/robot/recover_topic", rclcpp::QoS(10));
   estop_client_ = node_.create_client<std_srvs::srv::SetBool>("/robot/estop_service");
   arm_task_client_ = rclcpp_action::create_client<ArmTaskDecision>(&node_, arm_task_center_action_);
 }
 
-void TeleopNode::Impl::startInput()
-{
+void TeleopNode::Impl::startInput() {
   if (joy_dev_ == kJoyTopic) {
     joy_sub_ = node_.create_subscription<sensor_msgs::msg::Joy>(
-      kJoyTopic, rclcpp::QoS(10), std::bind(&Impl::joyTeleopProc, this, std::placeholders::_1));
+        kJoyTopic, rclcpp::QoS(10), std::bind(&Impl::joyTeleopProc, this, std::placeholders::_1));
   } else if (joy_dev_.rfind(kJoyDevicePrefix, 0) == 0) {
     joy_thread_ = std::thread(&Impl::joyDataThread, this);
   }
 }
 
-void TeleopNode::Impl::joyStop()
-{
+void TeleopNode::Impl::joyStop() {
   {
     std::lock_guard<std::mutex> lock(task_mutex_);
     exit_flag_ = true;
@@ -312,8 +301,7 @@ void TeleopNode::Impl::joyStop()
 // ---------------------------------------------------------------------------------------------
 // Joystick device reader
 
-void TeleopNode::Impl::joyDataThread()
-{
+void TeleopNode::Impl::joyDataThread() {
   const double dead_band = deadzone_ * kAxisMax;
   const double scale = (-1.0 / (1.0 - deadzone_)) / kAxisMax;
   LOG_INFO("joyDataThread started: {}", joy_dev_);
@@ -341,8 +329,8 @@ void TeleopNode::Impl::joyDataThread()
       std::strncpy(name.data(), "Unknown", name.size());
     }
     LOG_INFO(
-      "joyOpen: {}, ret = {}", std::string_view(name.data(), ::strnlen(name.data(), name.size())),
-      joy_fd_);
+        "joyOpen: {}, ret = {}", std::string_view(name.data(), ::strnlen(name.data(), name.size())),
+        joy_fd_);
     Connection connection;
     if (exit_flag_) {
       return;
@@ -362,16 +350,14 @@ void TeleopNode::Impl::joyDataThread()
   }
 }
 
-void TeleopNode::Impl::closeDevice()
-{
+void TeleopNode::Impl::closeDevice() {
   if (joy_fd_ >= 0) {
     ::close(joy_fd_);
     joy_fd_ = -1;
   }
 }
 
-void TeleopNode::Impl::readConnection(Connection & connection, double dead_band, double scale)
-{
+void TeleopNode::Impl::readConnection(Connection & connection, double dead_band, double scale) {
   while (joy_fd_ >= 0) {
     fd_set readable;
     FD_ZERO(&readable);
@@ -399,8 +385,7 @@ void TeleopNode::Impl::readConnection(Connection & connection, double dead_band,
   }
 }
 
-bool TeleopNode::Impl::readEvent(Connection & connection, double dead_band, double scale)
-{
+bool TeleopNode::Impl::readEvent(Connection & connection, double dead_band, double scale) {
   const ssize_t count = ::read(joy_fd_, &connection.event, sizeof(connection.event));
   if (count < 0) {
     return errno == EAGAIN || errno == EINTR;
@@ -442,9 +427,9 @@ bool TeleopNode::Impl::readEvent(Connection & connection, double dead_band, doub
       break;
     default:
       LOG_INFO(
-        "joy_node: Unknown event type. Please file a ticket. time={}, value={}, type={:02X}h, "
-        "number={}",
-        event.time, event.value, event.type, event.number);
+          "joy_node: Unknown event type. Please file a ticket. time={}, value={}, type={:02X}h, "
+          "number={}",
+          event.time, event.value, event.type, event.number);
       if (!connection.timer_armed) {
         armTimer(connection);
       }
@@ -453,8 +438,7 @@ bool TeleopNode::Impl::readEvent(Connection & connection, double dead_band, doub
   return true;
 }
 
-void TeleopNode::Impl::growAxes(Connection & connection, size_t size)
-{
+void TeleopNode::Impl::growAxes(Connection & connection, size_t size) {
   auto & axes = connection.msg->axes;
   const size_t old_size = axes.size();
   if (size <= old_size) {
@@ -470,16 +454,14 @@ void TeleopNode::Impl::growAxes(Connection & connection, size_t size)
   }
 }
 
-void TeleopNode::Impl::handOver(Connection & connection)
-{
+void TeleopNode::Impl::handOver(Connection & connection) {
   auto & msg = *connection.msg;
   msg.header.stamp = node_.get_clock()->now();
   msg.header.frame_id = joy_dev_;
   joyTeleopProc(connection.msg);
 }
 
-void TeleopNode::Impl::handOverSoon(Connection & connection)
-{
+void TeleopNode::Impl::handOverSoon(Connection & connection) {
   if (!connection.hand_over_pending) {
     connection.hand_over_pending = true;
     armTimer(connection);
@@ -488,8 +470,7 @@ void TeleopNode::Impl::handOverSoon(Connection & connection)
   }
 }
 
-void TeleopNode::Impl::armTimer(Connection & connection)
-{
+void TeleopNode::Impl::armTimer(Connection & connection) {
   connection.timeout = {0, kHandOverPeriodUs};
   connection.timer_armed = true;
 }
@@ -497,8 +478,7 @@ void TeleopNode::Impl::armTimer(Connection & connection)
 // ---------------------------------------------------------------------------------------------
 // Command dispatcher
 
-void TeleopNode::Impl::joyTeleopProc(std::shared_ptr<sensor_msgs::msg::Joy> msg)
-{
+void TeleopNode::Impl::joyTeleopProc(std::shared_ptr<sensor_msgs::msg::Joy> msg) {
   try {
     snapshotSample(*msg);
     switch (buttonEdge(btn_arm_grab_, grab_btn_pressed_)) {
@@ -549,8 +529,7 @@ void TeleopNode::Impl::joyTeleopProc(std::shared_ptr<sensor_msgs::msg::Joy> msg)
   }
 }
 
-void TeleopNode::Impl::snapshotSample(const sensor_msgs::msg::Joy & sample)
-{
+void TeleopNode::Impl::snapshotSample(const sensor_msgs::msg::Joy & sample) {
   joy_buttons.assign(sample.buttons.begin(), sample.buttons.end());
   // Every component is refreshed from this sample alone: a stale value would move the arm
   // by itself. A missing trigger reads as released, so the transform makes it 0.0.
@@ -560,23 +539,20 @@ void TeleopNode::Impl::snapshotSample(const sensor_msgs::msg::Joy & sample)
   }
 }
 
-void TeleopNode::Impl::applyTriggerTransform()
-{
+void TeleopNode::Impl::applyTriggerTransform() {
   // Triggers rest at +1.0 and reach -1.0 fully pulled; the result runs from 0 to +-1.
   const double factor = isPressed(btn_trigger_reverse_) ? 0.5 : -0.5;
   joy_axes[2] = (joy_axes[2] - kTriggerRest) * factor;
   joy_axes[5] = (joy_axes[5] - kTriggerRest) * factor;
 }
 
-void TeleopNode::Impl::publishSpace(bool joint_space)
-{
+void TeleopNode::Impl::publishSpace(bool joint_space) {
   std_msgs::msg::Bool msg;
   msg.data = joint_space;
   space_exchange_pub_->publish(msg);
 }
 
-void TeleopNode::Impl::publishMotion()
-{
+void TeleopNode::Impl::publishMotion() {
   geometry_msgs::msg::Twist msg;
   msg.linear.x = joy_axes[0];
   msg.linear.y = joy_axes[1];
@@ -587,8 +563,7 @@ void TeleopNode::Impl::publishMotion()
   teleop_mov_pub_->publish(msg);
 }
 
-void TeleopNode::Impl::publishZeroMotion()
-{
+void TeleopNode::Impl::publishZeroMotion() {
   try {
     teleop_mov_pub_->publish(geometry_msgs::msg::Twist());
   } catch (const std::exception & error) {
@@ -596,8 +571,7 @@ void TeleopNode::Impl::publishZeroMotion()
   }
 }
 
-void TeleopNode::Impl::evaluateControlIo(bool on_pressed, bool off_pressed)
-{
+void TeleopNode::Impl::evaluateControlIo(bool on_pressed, bool off_pressed) {
   const bool on_press_edge = on_pressed && !ctrl_io_on_held;
   const bool off_press_edge = off_pressed && !ctrl_io_off_held;
   ctrl_io_on_held = on_pressed;
@@ -616,8 +590,7 @@ void TeleopNode::Impl::evaluateControlIo(bool on_pressed, bool off_pressed)
   publishControlIo(wanted);
 }
 
-void TeleopNode::Impl::publishControlIo(int state)
-{
+void TeleopNode::Impl::publishControlIo(int state) {
   std_msgs::msg::Int32MultiArray msg;
   msg.data = {kCtrlIoChannel, state};
   msg.layout.dim.emplace_back();
@@ -631,8 +604,7 @@ void TeleopNode::Impl::publishControlIo(int state)
 // ---------------------------------------------------------------------------------------------
 // Grab task and emergency stop
 
-void TeleopNode::Impl::joySendArmGrabAction()
-{
+void TeleopNode::Impl::joySendArmGrabAction() {
   if (arm_grab_inprogress_) {
     LOG_INFO("ArmTaskDecision goal inprogress, skip!");
     return;
@@ -644,8 +616,7 @@ void TeleopNode::Impl::joySendArmGrabAction()
   }
 }
 
-void TeleopNode::Impl::joyRequestArmEstop(bool data)
-{
+void TeleopNode::Impl::joyRequestArmEstop(bool data) {
   if (estop_inprogress) {
     LOG_INFO("service request for /robot/estop_service inprogress, please wait...");
     return;
@@ -656,9 +627,8 @@ void TeleopNode::Impl::joyRequestArmEstop(bool data)
   }
 }
 
-template<typename Work>
-bool TeleopNode::Impl::startWorker(Work work)
-{
+template <typename Work>
+bool TeleopNode::Impl::startWorker(Work work) {
   {
     std::lock_guard<std::mutex> lock(task_mutex_);
     ++running_workers_;
@@ -676,16 +646,14 @@ bool TeleopNode::Impl::startWorker(Work work)
   }
 }
 
-void TeleopNode::Impl::finishWorker()
-{
+void TeleopNode::Impl::finishWorker() {
   // Notified under the lock: once teardown sees zero, this thread touches the Impl no more.
   std::lock_guard<std::mutex> lock(task_mutex_);
   --running_workers_;
   task_cv_.notify_all();
 }
 
-void TeleopNode::Impl::runArmGrabTask()
-{
+void TeleopNode::Impl::runArmGrabTask() {
   LOG_INFO("Wait for ArmTaskDecision server...");
   try {
     if (!arm_task_client_->wait_for_action_server(3s)) {
@@ -698,9 +666,9 @@ void TeleopNode::Impl::runArmGrabTask()
     goal.task_type = 1;
     rclcpp_action::Client<ArmTaskDecision>::SendGoalOptions options;
     options.goal_response_callback =
-      std::bind(&Impl::armGrabGoalRespCb, this, std::placeholders::_1);
+        std::bind(&Impl::armGrabGoalRespCb, this, std::placeholders::_1);
     options.feedback_callback =
-      std::bind(&Impl::armGrabFeedbackCb, this, std::placeholders::_1, std::placeholders::_2);
+        std::bind(&Impl::armGrabFeedbackCb, this, std::placeholders::_1, std::placeholders::_2);
     options.result_callback = std::bind(&Impl::armGrabResultCb, this, std::placeholders::_1);
     arm_task_client_->async_send_goal(goal, options);
   } catch (const std::exception & error) {
@@ -712,13 +680,11 @@ void TeleopNode::Impl::runArmGrabTask()
   LOG_INFO("ArmTaskDecision goal finished!");
 }
 
-void TeleopNode::Impl::waitForGrabEnd()
-{
+void TeleopNode::Impl::waitForGrabEnd() {
   std::unique_lock<std::mutex> lock(task_mutex_);
   while (arm_grab_inprogress_ && !exit_flag_) {
-    if (task_cv_.wait_for(lock, kGrabServerCheckPeriod, [this] {
-          return !arm_grab_inprogress_ || exit_flag_;
-        })) {
+    if (task_cv_.wait_for(
+            lock, kGrabServerCheckPeriod, [this] { return !arm_grab_inprogress_ || exit_flag_; })) {
       return;
     }
     lock.unlock();
@@ -734,8 +700,7 @@ void TeleopNode::Impl::waitForGrabEnd()
   }
 }
 
-void TeleopNode::Impl::clearArmGrab()
-{
+void TeleopNode::Impl::clearArmGrab() {
   {
     std::lock_guard<std::mutex> lock(task_mutex_);
     arm_grab_inprogress_ = false;
@@ -743,8 +708,7 @@ void TeleopNode::Impl::clearArmGrab()
   task_cv_.notify_all();
 }
 
-void TeleopNode::Impl::armGrabGoalRespCb(const std::shared_ptr<ArmTaskGoalHandle> & goal_handle)
-{
+void TeleopNode::Impl::armGrabGoalRespCb(const std::shared_ptr<ArmTaskGoalHandle> & goal_handle) {
   if (goal_handle) {
     // The flag is already set; setting it here again could resurrect a task given up on.
     LOG_INFO("Goal accepted by server, waiting for result");
@@ -755,19 +719,17 @@ void TeleopNode::Impl::armGrabGoalRespCb(const std::shared_ptr<ArmTaskGoalHandle
 }
 
 void TeleopNode::Impl::armGrabFeedbackCb(
-  std::shared_ptr<ArmTaskGoalHandle> /*goal_handle*/,
-  std::shared_ptr<const ArmTaskDecision::Feedback> feedback)
-{
+    std::shared_ptr<ArmTaskGoalHandle> /*goal_handle*/,
+    std::shared_ptr<const ArmTaskDecision::Feedback> feedback) {
   LOG_INFO("ArmTaskDecision run_stage: {}", feedback->run_stage);
 }
 
-void TeleopNode::Impl::armGrabResultCb(const ArmTaskGoalHandle::WrappedResult & result)
-{
+void TeleopNode::Impl::armGrabResultCb(const ArmTaskGoalHandle::WrappedResult & result) {
   switch (result.code) {
     case rclcpp_action::ResultCode::SUCCEEDED:
       LOG_INFO(
-        "status: {}, status_code: {}, errmsg: {}", result.result->status, result.result->status_code,
-        result.result->errmsg);
+          "status: {}, status_code: {}, errmsg: {}", result.result->status,
+          result.result->status_code, result.result->errmsg);
       break;
     case rclcpp_action::ResultCode::CANCELED:
       LOG_INFO("ArmTaskDecision Goal was canceled");
@@ -782,8 +744,7 @@ void TeleopNode::Impl::armGrabResultCb(const ArmTaskGoalHandle::WrappedResult & 
   clearArmGrab();
 }
 
-void TeleopNode::Impl::runArmEstop(bool data)
-{
+void TeleopNode::Impl::runArmEstop(bool data) {
   auto request = std::make_shared<std_srvs::srv::SetBool::Request>();
   request->data = data;
   try {
@@ -811,8 +772,7 @@ void TeleopNode::Impl::runArmEstop(bool data)
 }
 
 bool TeleopNode::Impl::awaitEstopAnswer(
-  rclcpp::Client<std_srvs::srv::SetBool>::FutureAndRequestId & answer)
-{
+    rclcpp::Client<std_srvs::srv::SetBool>::FutureAndRequestId & answer) {
   const auto deadline = std::chrono::steady_clock::now() + 3s;
   while (rclcpp::ok() && !exit_flag_ && std::chrono::steady_clock::now() < deadline) {
     if (answer.wait_for(kEstopAnswerPollPeriod) == std::future_status::ready) {
@@ -826,9 +786,7 @@ bool TeleopNode::Impl::awaitEstopAnswer(
 // TeleopNode
 
 TeleopNode::TeleopNode(const rclcpp::NodeOptions & options)
-: rclcpp::Node(kNodeName, options)
-, impl_(std::make_unique<Impl>(*this))
-{
+    : rclcpp::Node(kNodeName, options), impl_(std::make_unique<Impl>(*this)) {
   impl_->joyStart();
 }
 
@@ -836,8 +794,7 @@ TeleopNode::~TeleopNode() { impl_->joyStop(); }
 
 }  // namespace tavrin_arm_teleop
 
-int main(int argc, char ** argv)
-{
+int main(int argc, char ** argv) {
   rclcpp::init(argc, argv);
   {
     rclcpp::NodeOptions options;

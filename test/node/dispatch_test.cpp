@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -20,8 +20,7 @@ using Commands = std::vector<std::vector<int32_t>>;
 
 // Default button roles: 0 trigger reverse, 1 grab, 2 I/O off, 3 I/O on, 4 emergency stop,
 // 6 joint space, 7 cartesian space.
-Buttons pressed(std::initializer_list<int> buttons)
-{
+Buttons pressed(std::initializer_list<int> buttons) {
   Buttons state(8, 0);
   for (const int button : buttons) {
     state[button] = 1;
@@ -33,23 +32,20 @@ const Axes kAtRest{0, 0, 1, 0, 0, 1};
 
 class Dispatch : public testing::Test {
 protected:
-  void start(std::vector<std::string> ros_arguments = {})
-  {
+  void start(std::vector<std::string> ros_arguments = {}) {
     ros_arguments.insert(ros_arguments.begin(), {"-p", "joy_dev:=/joy"});
     node_ = std::make_unique<TeleopProcess>(ros_arguments);
     ASSERT_TRUE(node_->waitForStartup());
     ASSERT_TRUE(peer_.waitForTeleopNode());
   }
 
-  geometry_msgs::msg::Twist send(const Axes & axes, const Buttons & buttons)
-  {
+  geometry_msgs::msg::Twist send(const Axes & axes, const Buttons & buttons) {
     EXPECT_TRUE(peer_.sendJoy(axes, buttons));
     return peer_.twists().back();
   }
 
   // Sends each sample, waits for all of its commands, and returns the I/O commands it caused.
-  std::vector<std::vector<int32_t>> ctrlIoAfter(const std::vector<Buttons> & samples)
-  {
+  std::vector<std::vector<int32_t>> ctrlIoAfter(const std::vector<Buttons> & samples) {
     const size_t before = peer_.ctrlIo().size();
     for (const auto & buttons : samples) {
       send(kAtRest, buttons);
@@ -60,8 +56,7 @@ protected:
     return {all.begin() + static_cast<std::ptrdiff_t>(before), all.end()};
   }
 
-  void TearDown() override
-  {
+  void TearDown() override {
     if (node_) {
       EXPECT_TRUE(node_->interruptAndExitCleanly());
       if (HasFailure()) {
@@ -75,8 +70,8 @@ protected:
 };
 
 void expectTwist(
-  const geometry_msgs::msg::Twist & twist, std::array<double, 6> expected, const std::string & what)
-{
+    const geometry_msgs::msg::Twist & twist, std::array<double, 6> expected,
+    const std::string & what) {
   const std::array<double, 6> actual{twist.linear.x,  twist.linear.y,  twist.linear.z,
                                      twist.angular.x, twist.angular.y, twist.angular.z};
   for (size_t i = 0; i < 6; ++i) {
@@ -84,8 +79,7 @@ void expectTwist(
   }
 }
 
-TEST_F(Dispatch, EverySampleSendsOneTwistFromTheRemappedAxes)
-{
+TEST_F(Dispatch, EverySampleSendsOneTwistFromTheRemappedAxes) {
   start({"-p", "joy_axis:=[1, 0, 5, 3, 4, 2]"});
   expectTwist(send({0.1f, 0.2f, 1, 0.3f, 0.4f, 1}, {}), {0.2, 0.1, 0, 0.3, 0.4, 0}, "remapped");
   expectTwist(send(kAtRest, pressed({})), {0, 0, 0, 0, 0, 0}, "at rest");
@@ -99,21 +93,19 @@ TEST_F(Dispatch, EverySampleSendsOneTwistFromTheRemappedAxes)
   EXPECT_EQ(peer_.stopAndRecoverCount(), 0u);
 }
 
-TEST_F(Dispatch, TriggersDriveForwardAndReverseFromRest)
-{
+TEST_F(Dispatch, TriggersDriveForwardAndReverseFromRest) {
   start();
   const std::vector<std::pair<float, double>> pulls{{1.0f, 0.0}, {0.0f, 0.5}, {-1.0f, 1.0}};
   for (const auto & [trigger, speed] : pulls) {
     expectTwist(send({0, 0, trigger, 0, 0, 1}, pressed({})), {0, 0, speed, 0, 0, 0}, "left");
     expectTwist(send({0, 0, 1, 0, 0, trigger}, pressed({})), {0, 0, 0, 0, 0, speed}, "right");
     expectTwist(
-      send({0, 0, trigger, 0, 0, trigger}, pressed({0})), {0, 0, -speed, 0, 0, -speed},
-      "reversed");
+        send({0, 0, trigger, 0, 0, trigger}, pressed({0})), {0, 0, -speed, 0, 0, -speed},
+        "reversed");
   }
 }
 
-TEST_F(Dispatch, MissingAndBrokenAxesCommandNoMotion)
-{
+TEST_F(Dispatch, MissingAndBrokenAxesCommandNoMotion) {
   start({"-p", "joy_axis:=[0, 1, 2, 3, -1, 5]"});
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
@@ -125,8 +117,7 @@ TEST_F(Dispatch, MissingAndBrokenAxesCommandNoMotion)
   expectTwist(send({nan, inf, nan, -inf, 0.5f, inf}, {}), {0, 0, 0, 0, 0, 0}, "not finite");
 }
 
-TEST_F(Dispatch, SpaceButtonsAnnounceTheSpaceOncePerPress)
-{
+TEST_F(Dispatch, SpaceButtonsAnnounceTheSpaceOncePerPress) {
   start();
   send(kAtRest, pressed({6}));
   send(kAtRest, pressed({6}));
@@ -149,8 +140,7 @@ TEST_F(Dispatch, SpaceButtonsAnnounceTheSpaceOncePerPress)
   EXPECT_EQ(node_->countOutput("cartesian_space button release..."), 3u);
 }
 
-TEST_F(Dispatch, ControlIoButtonSendsOneCommandPerPress)
-{
+TEST_F(Dispatch, ControlIoButtonSendsOneCommandPerPress) {
   start();
   const std::vector<int32_t> on{100, 1};
   const std::vector<int32_t> off{100, 0};
@@ -165,27 +155,25 @@ TEST_F(Dispatch, ControlIoButtonSendsOneCommandPerPress)
   EXPECT_EQ(message.layout.data_offset, 1u);
 }
 
-TEST_F(Dispatch, BothControlIoButtonsHeldSendEachCommandOnce)
-{
+TEST_F(Dispatch, BothControlIoButtonsHeldSendEachCommandOnce) {
   start();
   const std::vector<int32_t> on{100, 1};
   const std::vector<int32_t> off{100, 0};
   // Off held, then on pressed as well: one on command, however long both are held.
   EXPECT_EQ(
-    ctrlIoAfter({pressed({2}), pressed({2, 3}), pressed({2, 3}), pressed({2, 3}), pressed({2})}),
-    (Commands{off, on}));
+      ctrlIoAfter({pressed({2}), pressed({2, 3}), pressed({2, 3}), pressed({2, 3}), pressed({2})}),
+      (Commands{off, on}));
   // On held, then off pressed as well: the newer press wins, once.
   EXPECT_EQ(
-    ctrlIoAfter({pressed({}), pressed({3}), pressed({2, 3}), pressed({2, 3}), pressed({3})}),
-    (Commands{on, off}));
+      ctrlIoAfter({pressed({}), pressed({3}), pressed({2, 3}), pressed({2, 3}), pressed({3})}),
+      (Commands{on, off}));
   // Both pressed in the same sample: the safe off command, once.
   EXPECT_EQ(
-    ctrlIoAfter({pressed({}), pressed({2, 3}), pressed({2, 3}), pressed({2, 3})}),
-    (Commands{off}));
+      ctrlIoAfter({pressed({}), pressed({2, 3}), pressed({2, 3}), pressed({2, 3})}),
+      (Commands{off}));
 }
 
-TEST_F(Dispatch, ButtonsOutsideTheSampleCountAsReleased)
-{
+TEST_F(Dispatch, ButtonsOutsideTheSampleCountAsReleased) {
   start({"-p", "joy_btns:=[-1, 40, 41, 42, 43, 44, -6, -7]"});
   for (int i = 0; i < 3; ++i) {
     expectTwist(send({0, 0, -1, 0, 0, 1}, Buttons(12, 1)), {0, 0, 1, 0, 0, 0}, "forward");
@@ -196,8 +184,7 @@ TEST_F(Dispatch, ButtonsOutsideTheSampleCountAsReleased)
   EXPECT_EQ(node_->countOutput("button press"), 0u);
 }
 
-TEST_F(Dispatch, GrabAndEstopPressesAreAdmittedOneAtATime)
-{
+TEST_F(Dispatch, GrabAndEstopPressesAreAdmittedOneAtATime) {
   start();
   send(kAtRest, pressed({1}));
   send(kAtRest, pressed({1}));
@@ -214,7 +201,8 @@ TEST_F(Dispatch, GrabAndEstopPressesAreAdmittedOneAtATime)
   EXPECT_EQ(node_->countOutput("Arm emergency stop button press..."), 2u);
   EXPECT_EQ(node_->countOutput("Arm emergency stop button release..."), 1u);
   EXPECT_EQ(
-    node_->countOutput("service request for /robot/estop_service inprogress, please wait..."), 1u);
+      node_->countOutput("service request for /robot/estop_service inprogress, please wait..."),
+      1u);
   // Without servers both requests give up on their own, and the next presses are admitted.
   ASSERT_TRUE(node_->waitForOutput("Action server not available after waiting", 20s));
   ASSERT_TRUE(node_->waitForOutput("service /robot/estop_service not available, return...", 20s));

@@ -23,15 +23,13 @@ struct Endpoint {
   bool reliable = false;
   bool transient_local = false;
 
-  bool operator==(const Endpoint & other) const
-  {
+  bool operator==(const Endpoint & other) const {
     return type == other.type && depth == other.depth && reliable == other.reliable &&
            transient_local == other.transient_local;
   }
 };
 
-std::ostream & operator<<(std::ostream & out, const Endpoint & endpoint)
-{
+std::ostream & operator<<(std::ostream & out, const Endpoint & endpoint) {
   return out << endpoint.type << " depth " << endpoint.depth
              << (endpoint.reliable ? " reliable" : " best-effort")
              << (endpoint.transient_local ? " transient-local" : " volatile");
@@ -43,11 +41,10 @@ using Graph = std::map<std::string, Endpoint>;
 // with the loopback-only configuration; this participant joins that same domain.
 class DdsGraph {
 public:
-  DdsGraph()
-  : participant_(dds_create_participant(domainId(), nullptr, nullptr))
-  {
+  DdsGraph() : participant_(dds_create_participant(domainId(), nullptr, nullptr)) {
     writers_ = dds_create_reader(participant_, DDS_BUILTIN_TOPIC_DCPSPUBLICATION, nullptr, nullptr);
-    readers_ = dds_create_reader(participant_, DDS_BUILTIN_TOPIC_DCPSSUBSCRIPTION, nullptr, nullptr);
+    readers_ =
+        dds_create_reader(participant_, DDS_BUILTIN_TOPIC_DCPSSUBSCRIPTION, nullptr, nullptr);
   }
   ~DdsGraph() { dds_delete(participant_); }
 
@@ -55,17 +52,16 @@ public:
   Graph readers() { return read(readers_); }
 
 private:
-  static dds_domainid_t domainId()
-  {
+  static dds_domainid_t domainId() {
     const char * text = std::getenv("ROS_DOMAIN_ID");
     return text ? static_cast<dds_domainid_t>(std::atoi(text)) : 0;
   }
 
   // Only the node under test has endpoints on these names in this process's domain.
-  static bool isTeleopEndpoint(const std::string & topic)
-  {
-    for (const char * prefix : {"rt/robot/", "rq/robot/", "rr/robot/", "rt/joy", "rq/tavrinpro",
-                                "rr/tavrinpro", "rt/tavrinpro"}) {
+  static bool isTeleopEndpoint(const std::string & topic) {
+    for (const char * prefix :
+         {"rt/robot/", "rq/robot/", "rr/robot/", "rt/joy", "rq/tavrinpro", "rr/tavrinpro",
+          "rt/tavrinpro"}) {
       if (topic.rfind(prefix, 0) == 0) {
         return true;
       }
@@ -73,8 +69,7 @@ private:
     return false;
   }
 
-  static Graph read(dds_entity_t reader)
-  {
+  static Graph read(dds_entity_t reader) {
     Graph graph;
     void * samples[64] = {};
     dds_sample_info_t infos[64];
@@ -114,30 +109,30 @@ Endpoint depth10(const std::string & type) { return {type, 10, true, false}; }
 const std::string kAction = "tavrinpro_action/arm_task/_action/";
 const std::string kActionType = "tavrin_protocol::action::dds_::ArmTaskDecision_";
 
-Graph expectedWriters()
-{
+Graph expectedWriters() {
   return {
-    {"rt/robot/ctrl_io_topic", depth10("std_msgs::msg::dds_::Int32MultiArray_")},
-    {"rt/robot/teleop_mov_topic", depth10("geometry_msgs::msg::dds_::Twist_")},
-    {"rt/robot/teleop_space_exchange_topic", depth10("std_msgs::msg::dds_::Bool_")},
-    {"rt/robot/stop_topic", depth10("std_msgs::msg::dds_::String_")},
-    {"rt/robot/recover_topic", depth10("std_msgs::msg::dds_::Bool_")},
-    {"rq/robot/estop_serviceRequest", depth10("std_srvs::srv::dds_::SetBool_Request_")},
-    {"rq/" + kAction + "send_goalRequest", depth10(kActionType + "SendGoal_Request_")},
-    {"rq/" + kAction + "cancel_goalRequest", depth10("action_msgs::srv::dds_::CancelGoal_Request_")},
-    {"rq/" + kAction + "get_resultRequest", depth10(kActionType + "GetResult_Request_")},
+      {"rt/robot/ctrl_io_topic", depth10("std_msgs::msg::dds_::Int32MultiArray_")},
+      {"rt/robot/teleop_mov_topic", depth10("geometry_msgs::msg::dds_::Twist_")},
+      {"rt/robot/teleop_space_exchange_topic", depth10("std_msgs::msg::dds_::Bool_")},
+      {"rt/robot/stop_topic", depth10("std_msgs::msg::dds_::String_")},
+      {"rt/robot/recover_topic", depth10("std_msgs::msg::dds_::Bool_")},
+      {"rq/robot/estop_serviceRequest", depth10("std_srvs::srv::dds_::SetBool_Request_")},
+      {"rq/" + kAction + "send_goalRequest", depth10(kActionType + "SendGoal_Request_")},
+      {"rq/" + kAction + "cancel_goalRequest",
+       depth10("action_msgs::srv::dds_::CancelGoal_Request_")},
+      {"rq/" + kAction + "get_resultRequest", depth10(kActionType + "GetResult_Request_")},
   };
 }
 
-Graph expectedReaders(bool topic_mode)
-{
+Graph expectedReaders(bool topic_mode) {
   Graph readers{
-    {"rr/robot/estop_serviceReply", depth10("std_srvs::srv::dds_::SetBool_Response_")},
-    {"rr/" + kAction + "send_goalReply", depth10(kActionType + "SendGoal_Response_")},
-    {"rr/" + kAction + "cancel_goalReply", depth10("action_msgs::srv::dds_::CancelGoal_Response_")},
-    {"rr/" + kAction + "get_resultReply", depth10(kActionType + "GetResult_Response_")},
-    {"rt/" + kAction + "feedback", depth10(kActionType + "FeedbackMessage_")},
-    {"rt/" + kAction + "status", {"action_msgs::msg::dds_::GoalStatusArray_", 1, true, true}},
+      {"rr/robot/estop_serviceReply", depth10("std_srvs::srv::dds_::SetBool_Response_")},
+      {"rr/" + kAction + "send_goalReply", depth10(kActionType + "SendGoal_Response_")},
+      {"rr/" + kAction + "cancel_goalReply",
+       depth10("action_msgs::srv::dds_::CancelGoal_Response_")},
+      {"rr/" + kAction + "get_resultReply", depth10(kActionType + "GetResult_Response_")},
+      {"rt/" + kAction + "feedback", depth10(kActionType + "FeedbackMessage_")},
+      {"rt/" + kAction + "status", {"action_msgs::msg::dds_::GoalStatusArray_", 1, true, true}},
   };
   if (topic_mode) {
     readers["rt/joy"] = depth10("sensor_msgs::msg::dds_::Joy_");
@@ -145,8 +140,7 @@ Graph expectedReaders(bool topic_mode)
   return readers;
 }
 
-TEST(Graph, EveryInputModeShowsTheSameCommandEndpointsAndOnlyTopicModeReadsJoy)
-{
+TEST(Graph, EveryInputModeShowsTheSameCommandEndpointsAndOnlyTopicModeReadsJoy) {
   auto domain_owner = std::make_shared<rclcpp::Node>("graph_observer");
   for (const std::string joy_dev : {"/joy", "/dev/input/js7", "none"}) {
     TeleopProcess node({"-p", "joy_dev:=" + joy_dev});

@@ -15,20 +15,19 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::vector<std::string> remapLines(const std::string & table, std::vector<int> entries)
-{
+std::vector<std::string> remapLines(const std::string & table, std::vector<int> entries) {
   std::vector<std::string> lines;
   for (size_t i = 0; i < entries.size(); ++i) {
-    lines.push_back("Joy " + table + " remap" + std::to_string(i) + ": " + std::to_string(entries[i]));
+    lines.push_back(
+        "Joy " + table + " remap" + std::to_string(i) + ": " + std::to_string(entries[i]));
   }
   return lines;
 }
 
 std::vector<std::string> startupLines(
-  const std::string & joy_dev, std::vector<int> axes, std::vector<int> buttons)
-{
+    const std::string & joy_dev, std::vector<int> axes, std::vector<int> buttons) {
   std::vector<std::string> lines{
-    "joy_dev: " + joy_dev + ", arm_task_center_action: /tavrinpro_action/arm_task"};
+      "joy_dev: " + joy_dev + ", arm_task_center_action: /tavrinpro_action/arm_task"};
   for (const auto & line : remapLines("axes", axes)) {
     lines.push_back(line);
   }
@@ -38,15 +37,13 @@ std::vector<std::string> startupLines(
   return lines;
 }
 
-std::vector<std::string> firstBodies(const TeleopProcess & node, size_t count)
-{
+std::vector<std::string> firstBodies(const TeleopProcess & node, size_t count) {
   auto bodies = logBodies(node.lines());
   bodies.resize(std::min(bodies.size(), count));
   return bodies;
 }
 
-TEST(Startup, DefaultsLogTheConfigurationAndReadTheDefaultDevice)
-{
+TEST(Startup, DefaultsLogTheConfigurationAndReadTheDefaultDevice) {
   TeleopProcess node({}, {"SPDLOG_STDOUT=", "SPDLOG_SYSTEMD=", "SPDLOG_LEVEL="});
   ASSERT_TRUE(node.waitForOutput("Joy /dev/input/js0 open failed"));
   const auto lines = node.lines();
@@ -55,7 +52,8 @@ TEST(Startup, DefaultsLogTheConfigurationAndReadTheDefaultDevice)
   EXPECT_EQ(lines[1], "environment variable SPDLOG_SYSTEMD is not set, and set false");
   EXPECT_EQ(lines[2], "environment variable SPDLOG_LEVEL is not set, and set default level");
   EXPECT_EQ(
-    lines[3], "  1 [INFO] joy_dev: /dev/input/js0, arm_task_center_action: /tavrinpro_action/arm_task");
+      lines[3],
+      "  1 [INFO] joy_dev: /dev/input/js0, arm_task_center_action: /tavrinpro_action/arm_task");
   auto expected = startupLines("/dev/input/js0", {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 5, 6, 7});
   expected.push_back("joyDataThread started: /dev/input/js0");
   expected.push_back("Joy /dev/input/js0 open failed");
@@ -65,21 +63,19 @@ TEST(Startup, DefaultsLogTheConfigurationAndReadTheDefaultDevice)
   EXPECT_TRUE(node.interruptAndExitCleanly());
 }
 
-TEST(Startup, ShortRemapTablesArePaddedAndLongOnesLoggedWhole)
-{
+TEST(Startup, ShortRemapTablesArePaddedAndLongOnesLoggedWhole) {
   TeleopProcess node({"-p", "joy_dev:=none", "-p", "joy_axis:=[3, 4]", "-p", "joy_btns:=[9]"});
   ASSERT_TRUE(node.waitForStartup());
   const auto expected = startupLines("none", {3, 4, 0, 0, 0, 0}, {9, 0, 0, 0, 0, 0, 0, 0});
   EXPECT_EQ(firstBodies(node, expected.size() + 1), expected);
 
   TeleopProcess ten_buttons(
-    {"-p", "joy_dev:=none", "-p", "joy_btns:=[0, 1, 2, 3, 4, 5, 6, 7, 8, 9]"});
+      {"-p", "joy_dev:=none", "-p", "joy_btns:=[0, 1, 2, 3, 4, 5, 6, 7, 8, 9]"});
   ASSERT_TRUE(ten_buttons.waitForOutput("Joy buttons remap9: 9"));
   EXPECT_EQ(ten_buttons.countOutput("Joy buttons remap"), 10u);
 }
 
-TEST(Startup, ParamsFileConfiguresLikeCommandLineOverrides)
-{
+TEST(Startup, ParamsFileConfiguresLikeCommandLineOverrides) {
   const std::string path = "/tmp/tavrin_startup_params_" + std::to_string(::getpid()) + ".yaml";
   std::ofstream(path) << "tavrin_arm_teleop_node:\n  ros__parameters:\n"
                          "    joy_dev: /joy\n    joy_axis: [5, 4]\n    deadzone: 0.5\n";
@@ -90,8 +86,7 @@ TEST(Startup, ParamsFileConfiguresLikeCommandLineOverrides)
   EXPECT_EQ(firstBodies(node, expected.size()), expected);
 }
 
-TEST(InputMode, JoyTopicSubscribesAndOtherValuesReadNothing)
-{
+TEST(InputMode, JoyTopicSubscribesAndOtherValuesReadNothing) {
   RobotPeer peer;
   {
     TeleopProcess node({"-p", "joy_dev:=/joy"});
@@ -113,12 +108,11 @@ TEST(InputMode, JoyTopicSubscribesAndOtherValuesReadNothing)
   }
 }
 
-TEST(Startup, BadParameterValuesEndTheProcessBeforeAnyEndpoint)
-{
+TEST(Startup, BadParameterValuesEndTheProcessBeforeAnyEndpoint) {
   const std::vector<std::pair<std::string, std::string>> cases{
-    {"deadzone:=1", "deadzone"},           {"joy_dev:=5", "joy_dev"},
-    {"joy_axis:=[0.5, 1.5]", "joy_axis"},  {"joy_btns:=true", "joy_btns"},
-    {"deadzone:=1.0", "deadzone"},         {"deadzone:=-0.1", "deadzone"},
+      {"deadzone:=1", "deadzone"},          {"joy_dev:=5", "joy_dev"},
+      {"joy_axis:=[0.5, 1.5]", "joy_axis"}, {"joy_btns:=true", "joy_btns"},
+      {"deadzone:=1.0", "deadzone"},        {"deadzone:=-0.1", "deadzone"},
   };
   for (const auto & [override_text, name] : cases) {
     TeleopProcess node({"-p", override_text});
@@ -126,7 +120,7 @@ TEST(Startup, BadParameterValuesEndTheProcessBeforeAnyEndpoint)
     ASSERT_TRUE(status.has_value()) << override_text;
     EXPECT_FALSE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << override_text;
     EXPECT_NE(node.output().find("'" + name + "'"), std::string::npos)
-      << override_text << ": " << node.output();
+        << override_text << ": " << node.output();
     EXPECT_EQ(node.countOutput("joy_dev: "), 0u) << override_text;
   }
 }

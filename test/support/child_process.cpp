@@ -17,8 +17,7 @@ namespace tavrin_test {
 
 namespace {
 
-std::vector<std::string> mergedEnvironment(const std::vector<std::string> & extra)
-{
+std::vector<std::string> mergedEnvironment(const std::vector<std::string> & extra) {
   std::map<std::string, std::string> variables;
   for (char ** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
@@ -42,8 +41,7 @@ std::vector<std::string> mergedEnvironment(const std::vector<std::string> & extr
   return merged;
 }
 
-std::vector<char *> pointers(std::vector<std::string> & strings)
-{
+std::vector<char *> pointers(std::vector<std::string> & strings) {
   std::vector<char *> result;
   for (auto & text : strings) {
     result.push_back(text.data());
@@ -54,8 +52,8 @@ std::vector<char *> pointers(std::vector<std::string> & strings)
 
 }  // namespace
 
-ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::string> extra_environment)
-{
+ChildProcess::ChildProcess(
+    std::vector<std::string> argv, std::vector<std::string> extra_environment) {
   int pipe_fds[2];
   if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
     throw std::system_error(errno, std::generic_category(), "pipe2");
@@ -89,8 +87,7 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::strin
   reader_ = std::thread([this, fd = pipe_fds[0]] { readOutput(fd); });
 }
 
-ChildProcess::~ChildProcess()
-{
+ChildProcess::~ChildProcess() {
   // A clean exit lets a DDS participant say goodbye, so the next test does not see its ghost.
   if (!waitForExit(std::chrono::milliseconds(0))) {
     ::kill(pid_, SIGTERM);
@@ -104,8 +101,7 @@ ChildProcess::~ChildProcess()
   }
 }
 
-void ChildProcess::readOutput(int fd)
-{
+void ChildProcess::readOutput(int fd) {
   char buffer[4096];
   while (true) {
     const ssize_t count = ::read(fd, buffer, sizeof(buffer));
@@ -125,8 +121,7 @@ void ChildProcess::readOutput(int fd)
 }
 
 bool ChildProcess::waitForOutput(
-  const std::string & text, std::chrono::milliseconds timeout, size_t count)
-{
+    const std::string & text, std::chrono::milliseconds timeout, size_t count) {
   std::unique_lock<std::mutex> lock(mutex_);
   auto found = [&] {
     size_t seen = 0;
@@ -140,8 +135,7 @@ bool ChildProcess::waitForOutput(
   return changed_.wait_for(lock, timeout, [&] { return found() || output_closed_; }) && found();
 }
 
-size_t ChildProcess::countOutput(const std::string & text) const
-{
+size_t ChildProcess::countOutput(const std::string & text) const {
   std::lock_guard<std::mutex> lock(mutex_);
   size_t seen = 0;
   for (auto at = output_.find(text); at != std::string::npos; at = output_.find(text, at + 1)) {
@@ -150,14 +144,12 @@ size_t ChildProcess::countOutput(const std::string & text) const
   return seen;
 }
 
-std::string ChildProcess::output() const
-{
+std::string ChildProcess::output() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return output_;
 }
 
-std::vector<std::string> ChildProcess::lines() const
-{
+std::vector<std::string> ChildProcess::lines() const {
   std::vector<std::string> result;
   const std::string text = output();
   size_t start = 0;
@@ -170,8 +162,7 @@ std::vector<std::string> ChildProcess::lines() const
 
 void ChildProcess::sendSignal(int signal_number) { ::kill(pid_, signal_number); }
 
-std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds timeout)
-{
+std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
   if (status_) {
     return status_;
   }

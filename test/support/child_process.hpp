@@ -20,7 +20,7 @@ public:
   /// Starts argv[0] (searched in PATH) with the test's environment plus `extra_environment`
   /// entries ("NAME=value"; an entry "NAME=" without value removes NAME).
   explicit ChildProcess(
-    std::vector<std::string> argv, std::vector<std::string> extra_environment = {});
+      std::vector<std::string> argv, std::vector<std::string> extra_environment = {});
   ~ChildProcess();
 
   ChildProcess(const ChildProcess &) = delete;
@@ -28,8 +28,8 @@ public:
 
   /// Waits until the output contains `text` `count` times; false on timeout or exit first.
   bool waitForOutput(
-    const std::string & text, std::chrono::milliseconds timeout = std::chrono::seconds(20),
-    size_t count = 1);
+      const std::string & text, std::chrono::milliseconds timeout = std::chrono::seconds(20),
+      size_t count = 1);
   /// How often `text` appears in the output so far.
   size_t countOutput(const std::string & text) const;
   /// Everything written so far, standard output and error interleaved as they arrived.
@@ -55,9 +55,8 @@ private:
 };
 
 /// Polls `condition` until it holds or `timeout` passes.
-template<typename Condition>
-bool waitUntil(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(20))
-{
+template <typename Condition>
+bool waitUntil(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!condition()) {
     if (std::chrono::steady_clock::now() >= deadline) {

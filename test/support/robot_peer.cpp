@@ -8,23 +8,20 @@ namespace tavrin_test {
 
 using namespace std::chrono_literals;
 
-PeerOptions armTaskServer(ArmTaskBehaviour behaviour)
-{
+PeerOptions armTaskServer(ArmTaskBehaviour behaviour) {
   PeerOptions options;
   options.arm_task = behaviour;
   return options;
 }
 
-PeerOptions estopServer(EstopBehaviour behaviour)
-{
+PeerOptions estopServer(EstopBehaviour behaviour) {
   PeerOptions options;
   options.estop = behaviour;
   return options;
 }
 
 RobotPeer::RobotPeer(const PeerOptions & options)
-: node_(std::make_shared<rclcpp::Node>("robot_peer"))
-{
+    : node_(std::make_shared<rclcpp::Node>("robot_peer")) {
   createRecorders();
   if (options.estop) {
     createEstopService(options);
@@ -37,8 +34,7 @@ RobotPeer::RobotPeer(const PeerOptions & options)
   spinner_ = std::thread([this] { executor_.spin(); });
 }
 
-RobotPeer::~RobotPeer()
-{
+RobotPeer::~RobotPeer() {
   stopping_ = true;
   executor_.cancel();
   spinner_.join();
@@ -47,41 +43,39 @@ RobotPeer::~RobotPeer()
   }
 }
 
-void RobotPeer::createRecorders()
-{
+void RobotPeer::createRecorders() {
   joy_pub_ = node_->create_publisher<sensor_msgs::msg::Joy>("/joy", rclcpp::QoS(10));
   subscriptions_.push_back(node_->create_subscription<geometry_msgs::msg::Twist>(
-    "/robot/teleop_mov_topic", rclcpp::QoS(100),
-    [this](std::shared_ptr<const geometry_msgs::msg::Twist> msg) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      twists_.push_back(*msg);
-    }));
+      "/robot/teleop_mov_topic", rclcpp::QoS(100),
+      [this](std::shared_ptr<const geometry_msgs::msg::Twist> msg) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        twists_.push_back(*msg);
+      }));
   subscriptions_.push_back(node_->create_subscription<std_msgs::msg::Bool>(
-    "/robot/teleop_space_exchange_topic", rclcpp::QoS(100),
-    [this](std::shared_ptr<const std_msgs::msg::Bool> msg) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      spaces_.push_back(msg->data);
-    }));
+      "/robot/teleop_space_exchange_topic", rclcpp::QoS(100),
+      [this](std::shared_ptr<const std_msgs::msg::Bool> msg) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        spaces_.push_back(msg->data);
+      }));
   subscriptions_.push_back(node_->create_subscription<std_msgs::msg::Int32MultiArray>(
-    "/robot/ctrl_io_topic", rclcpp::QoS(100),
-    [this](std::shared_ptr<const std_msgs::msg::Int32MultiArray> msg) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ctrl_io_.push_back(*msg);
-    }));
+      "/robot/ctrl_io_topic", rclcpp::QoS(100),
+      [this](std::shared_ptr<const std_msgs::msg::Int32MultiArray> msg) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ctrl_io_.push_back(*msg);
+      }));
   subscriptions_.push_back(node_->create_subscription<std_msgs::msg::String>(
-    "/robot/stop_topic", rclcpp::QoS(10), [this](std::shared_ptr<const std_msgs::msg::String>) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++stop_and_recover_;
-    }));
+      "/robot/stop_topic", rclcpp::QoS(10), [this](std::shared_ptr<const std_msgs::msg::String>) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++stop_and_recover_;
+      }));
   subscriptions_.push_back(node_->create_subscription<std_msgs::msg::Bool>(
-    "/robot/recover_topic", rclcpp::QoS(10), [this](std::shared_ptr<const std_msgs::msg::Bool>) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++stop_and_recover_;
-    }));
+      "/robot/recover_topic", rclcpp::QoS(10), [this](std::shared_ptr<const std_msgs::msg::Bool>) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++stop_and_recover_;
+      }));
 }
 
-void RobotPeer::createEstopService(const PeerOptions & options)
-{
+void RobotPeer::createEstopService(const PeerOptions & options) {
   using SetBool = std_srvs::srv::SetBool;
   auto record = [this](const SetBool::Request & request) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -90,45 +84,43 @@ void RobotPeer::createEstopService(const PeerOptions & options)
   };
   if (*options.estop == EstopBehaviour::kSilent) {
     estop_service_ = node_->create_service<SetBool>(
-      "/robot/estop_service",
-      [record](std::shared_ptr<rmw_request_id_t>, std::shared_ptr<SetBool::Request> request) {
-        record(*request);  // and never answer
-      });
+        "/robot/estop_service",
+        [record](std::shared_ptr<rmw_request_id_t>, std::shared_ptr<SetBool::Request> request) {
+          record(*request);  // and never answer
+        });
     return;
   }
   estop_service_ = node_->create_service<SetBool>(
-    "/robot/estop_service",
-    [record, success = options.estop_success, message = options.estop_message](
-      std::shared_ptr<SetBool::Request> request, std::shared_ptr<SetBool::Response> response) {
-      record(*request);
-      response->success = success;
-      response->message = message;
-    });
+      "/robot/estop_service",
+      [record, success = options.estop_success, message = options.estop_message](
+          std::shared_ptr<SetBool::Request> request, std::shared_ptr<SetBool::Response> response) {
+        record(*request);
+        response->success = success;
+        response->message = message;
+      });
 }
 
-void RobotPeer::createArmTaskServer(ArmTaskBehaviour behaviour)
-{
+void RobotPeer::createArmTaskServer(ArmTaskBehaviour behaviour) {
   using GoalHandle = rclcpp_action::ServerGoalHandle<ArmTaskDecision>;
   arm_task_behaviour_ = behaviour;
   arm_task_server_ = rclcpp_action::create_server<ArmTaskDecision>(
-    node_, "/tavrinpro_action/arm_task",
-    [this](const rclcpp_action::GoalUUID &, std::shared_ptr<const ArmTaskDecision::Goal> goal) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      goals_.push_back(*goal);
-      return arm_task_behaviour_ == ArmTaskBehaviour::kReject
-               ? rclcpp_action::GoalResponse::REJECT
-               : rclcpp_action::GoalResponse::ACCEPT_AND_EXECUTE;
-    },
-    [](std::shared_ptr<GoalHandle>) { return rclcpp_action::CancelResponse::ACCEPT; },
-    [this](std::shared_ptr<GoalHandle> goal_handle) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      task_threads_.emplace_back([this, goal_handle] { executeArmTask(goal_handle); });
-    });
+      node_, "/tavrinpro_action/arm_task",
+      [this](const rclcpp_action::GoalUUID &, std::shared_ptr<const ArmTaskDecision::Goal> goal) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        goals_.push_back(*goal);
+        return arm_task_behaviour_ == ArmTaskBehaviour::kReject
+                   ? rclcpp_action::GoalResponse::REJECT
+                   : rclcpp_action::GoalResponse::ACCEPT_AND_EXECUTE;
+      },
+      [](std::shared_ptr<GoalHandle>) { return rclcpp_action::CancelResponse::ACCEPT; },
+      [this](std::shared_ptr<GoalHandle> goal_handle) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        task_threads_.emplace_back([this, goal_handle] { executeArmTask(goal_handle); });
+      });
 }
 
 void RobotPeer::executeArmTask(
-  const std::shared_ptr<rclcpp_action::ServerGoalHandle<ArmTaskDecision>> & goal_handle)
-{
+    const std::shared_ptr<rclcpp_action::ServerGoalHandle<ArmTaskDecision>> & goal_handle) {
   auto result = std::make_shared<ArmTaskDecision::Result>();
   switch (arm_task_behaviour_) {
     case ArmTaskBehaviour::kSucceed:
@@ -159,19 +151,16 @@ void RobotPeer::executeArmTask(
   }
 }
 
-bool RobotPeer::waitForTeleopNode(std::chrono::milliseconds timeout)
-{
+bool RobotPeer::waitForTeleopNode(std::chrono::milliseconds timeout) {
   return waitUntil([this] { return joy_pub_->get_subscription_count() > 0; }, timeout) &&
          waitForMotionPublisher(timeout);
 }
 
-bool RobotPeer::waitForMotionPublisher(std::chrono::milliseconds timeout)
-{
+bool RobotPeer::waitForMotionPublisher(std::chrono::milliseconds timeout) {
   return waitUntil([this] { return subscriptions_.front()->get_publisher_count() > 0; }, timeout);
 }
 
-void RobotPeer::publishJoy(std::vector<float> axes, std::vector<int32_t> buttons)
-{
+void RobotPeer::publishJoy(std::vector<float> axes, std::vector<int32_t> buttons) {
   sensor_msgs::msg::Joy msg;
   msg.header.stamp = node_->get_clock()->now();
   msg.axes = std::move(axes);
@@ -179,32 +168,27 @@ void RobotPeer::publishJoy(std::vector<float> axes, std::vector<int32_t> buttons
   joy_pub_->publish(msg);
 }
 
-bool RobotPeer::sendJoy(std::vector<float> axes, std::vector<int32_t> buttons)
-{
+bool RobotPeer::sendJoy(std::vector<float> axes, std::vector<int32_t> buttons) {
   const size_t before = twists().size();
   publishJoy(std::move(axes), std::move(buttons));
   return waitForTwists(before + 1);
 }
 
-bool RobotPeer::waitForTwists(size_t count, std::chrono::milliseconds timeout)
-{
+bool RobotPeer::waitForTwists(size_t count, std::chrono::milliseconds timeout) {
   return waitUntil([&] { return twists().size() >= count; }, timeout);
 }
 
-std::vector<geometry_msgs::msg::Twist> RobotPeer::twists() const
-{
+std::vector<geometry_msgs::msg::Twist> RobotPeer::twists() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return twists_;
 }
 
-std::vector<bool> RobotPeer::spaces() const
-{
+std::vector<bool> RobotPeer::spaces() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return spaces_;
 }
 
-std::vector<std::vector<int32_t>> RobotPeer::ctrlIo() const
-{
+std::vector<std::vector<int32_t>> RobotPeer::ctrlIo() const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::vector<int32_t>> data;
   for (const auto & msg : ctrl_io_) {
@@ -213,38 +197,32 @@ std::vector<std::vector<int32_t>> RobotPeer::ctrlIo() const
   return data;
 }
 
-std::vector<std_msgs::msg::Int32MultiArray> RobotPeer::ctrlIoMessages() const
-{
+std::vector<std_msgs::msg::Int32MultiArray> RobotPeer::ctrlIoMessages() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return ctrl_io_;
 }
 
-size_t RobotPeer::stopAndRecoverCount() const
-{
+size_t RobotPeer::stopAndRecoverCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return stop_and_recover_;
 }
 
-std::vector<std::chrono::steady_clock::time_point> RobotPeer::estopRequestTimes() const
-{
+std::vector<std::chrono::steady_clock::time_point> RobotPeer::estopRequestTimes() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return estop_times_;
 }
 
-std::vector<bool> RobotPeer::estopRequestValues() const
-{
+std::vector<bool> RobotPeer::estopRequestValues() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return estop_values_;
 }
 
-std::vector<RobotPeer::ArmTaskDecision::Goal> RobotPeer::receivedGoals() const
-{
+std::vector<RobotPeer::ArmTaskDecision::Goal> RobotPeer::receivedGoals() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return goals_;
 }
 
-void RobotPeer::cancelAllArmTasks()
-{
+void RobotPeer::cancelAllArmTasks() {
   canceller_->wait_for_action_server(10s);
   canceller_->async_cancel_all_goals();
 }

@@ -2,8 +2,8 @@
 // node sends and serves the emergency-stop service and the arm task action.
 #pragma once
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -83,7 +83,7 @@ private:
   void createEstopService(const PeerOptions & options);
   void createArmTaskServer(ArmTaskBehaviour behaviour);
   void executeArmTask(
-    const std::shared_ptr<rclcpp_action::ServerGoalHandle<ArmTaskDecision>> & goal_handle);
+      const std::shared_ptr<rclcpp_action::ServerGoalHandle<ArmTaskDecision>> & goal_handle);
 
   rclcpp::Node::SharedPtr node_;
   rclcpp::executors::SingleThreadedExecutor executor_;

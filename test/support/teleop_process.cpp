@@ -7,8 +7,7 @@ namespace tavrin_test {
 
 namespace {
 
-std::vector<std::string> nodeCommandLine(const std::vector<std::string> & ros_arguments)
-{
+std::vector<std::string> nodeCommandLine(const std::vector<std::string> & ros_arguments) {
   std::vector<std::string> argv{TAVRIN_NODE_EXECUTABLE};
   if (!ros_arguments.empty()) {
     argv.push_back("--ros-args");
@@ -17,9 +16,9 @@ std::vector<std::string> nodeCommandLine(const std::vector<std::string> & ros_ar
   return argv;
 }
 
-std::vector<std::string> nodeEnvironment(const std::vector<std::string> & environment)
-{
-  std::vector<std::string> merged{"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"};
+std::vector<std::string> nodeEnvironment(const std::vector<std::string> & environment) {
+  std::vector<std::string> merged{
+      "SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"};
   merged.insert(merged.end(), environment.begin(), environment.end());
   return merged;
 }
@@ -27,25 +26,20 @@ std::vector<std::string> nodeEnvironment(const std::vector<std::string> & enviro
 }  // namespace
 
 TeleopProcess::TeleopProcess(
-  const std::vector<std::string> & ros_arguments, const std::vector<std::string> & environment)
-: ChildProcess(nodeCommandLine(ros_arguments), nodeEnvironment(environment))
-{
-}
+    const std::vector<std::string> & ros_arguments, const std::vector<std::string> & environment)
+    : ChildProcess(nodeCommandLine(ros_arguments), nodeEnvironment(environment)) {}
 
-bool TeleopProcess::waitForStartup(std::chrono::milliseconds timeout)
-{
+bool TeleopProcess::waitForStartup(std::chrono::milliseconds timeout) {
   return waitForOutput("[INFO] Joy buttons remap7: ", timeout);
 }
 
-bool TeleopProcess::interruptAndExitCleanly(std::chrono::milliseconds timeout)
-{
+bool TeleopProcess::interruptAndExitCleanly(std::chrono::milliseconds timeout) {
   sendSignal(SIGINT);
   const auto status = waitForExit(timeout);
   return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
 
-std::vector<std::string> logBodies(const std::vector<std::string> & lines)
-{
+std::vector<std::string> logBodies(const std::vector<std::string> & lines) {
   static const std::string kTag = " [INFO] ";
   std::vector<std::string> bodies;
   for (const auto & line : lines) {

@@ -13,8 +13,8 @@ namespace tavrin_test {
 class TeleopProcess : public ChildProcess {
 public:
   explicit TeleopProcess(
-    const std::vector<std::string> & ros_arguments = {},
-    const std::vector<std::string> & environment = {});
+      const std::vector<std::string> & ros_arguments = {},
+      const std::vector<std::string> & environment = {});
 
   /// Waits for the last startup line (the highest button remap line) of a default table.
   bool waitForStartup(std::chrono::milliseconds timeout = std::chrono::seconds(30));

@@ -3,8 +3,7 @@
 
 #include "rclcpp/rclcpp.hpp"
 
-int main(int argc, char ** argv)
-{
+int main(int argc, char ** argv) {
   testing::InitGoogleTest(&argc, argv);
   rclcpp::init(argc, argv);
   const int result = RUN_ALL_TESTS();

@@ -6,11 +6,11 @@
 #include "rclcpp/rclcpp.hpp"
 #include "robot_peer.hpp"
 
-int main(int argc, char ** argv)
-{
+int main(int argc, char ** argv) {
   rclcpp::init(argc, argv);
   {
-    tavrin_test::RobotPeer peer(tavrin_test::armTaskServer(tavrin_test::ArmTaskBehaviour::kRunForever));
+    tavrin_test::RobotPeer peer(
+        tavrin_test::armTaskServer(tavrin_test::ArmTaskBehaviour::kRunForever));
     std::printf("arm task server ready\n");
     std::fflush(stdout);
     while (rclcpp::ok()) {

@@ -24,27 +24,23 @@ const Buttons kEstop{0, 0, 0, 0, 1, 0, 0, 0};
 // A node on "/joy" next to a robot peer that runs the given servers.
 class Tasks : public testing::Test {
 protected:
-  void start(const PeerOptions & options = {})
-  {
+  void start(const PeerOptions & options = {}) {
     peer_ = std::make_unique<RobotPeer>(options);
     node_ = std::make_unique<TeleopProcess>(std::vector<std::string>{"-p", "joy_dev:=/joy"});
     ASSERT_TRUE(node_->waitForStartup());
     ASSERT_TRUE(peer_->waitForTeleopNode());
   }
 
-  void press(const Buttons & button)
-  {
+  void press(const Buttons & button) {
     ASSERT_TRUE(peer_->sendJoy(kAtRest, button));
     ASSERT_TRUE(peer_->sendJoy(kAtRest, kReleased));
   }
 
-  bool saw(const std::string & text, size_t count = 1, std::chrono::seconds timeout = 20s)
-  {
+  bool saw(const std::string & text, size_t count = 1, std::chrono::seconds timeout = 20s) {
     return node_->waitForOutput(text, timeout, count);
   }
 
-  void TearDown() override
-  {
+  void TearDown() override {
     if (node_) {
       EXPECT_TRUE(node_->interruptAndExitCleanly());
       if (HasFailure()) {
@@ -57,8 +53,7 @@ protected:
   std::unique_ptr<TeleopProcess> node_;
 };
 
-TEST_F(Tasks, GrabWithoutServerGivesUpAfterThreeSecondsAndTheNextPressRetries)
-{
+TEST_F(Tasks, GrabWithoutServerGivesUpAfterThreeSecondsAndTheNextPressRetries) {
   start();
   const auto pressed_at = std::chrono::steady_clock::now();
   press(kGrab);
@@ -70,20 +65,16 @@ TEST_F(Tasks, GrabWithoutServerGivesUpAfterThreeSecondsAndTheNextPressRetries)
   EXPECT_TRUE(saw("Wait for ArmTaskDecision server...", 2));
 }
 
-TEST_F(Tasks, AcceptedGrabReportsFeedbackAndTheResult)
-{
+TEST_F(Tasks, AcceptedGrabReportsFeedbackAndTheResult) {
   start(armTaskServer(ArmTaskBehaviour::kSucceed));
   press(kGrab);
   ASSERT_TRUE(saw("ArmTaskDecision goal finished!"));
   const auto bodies = logBodies(node_->lines());
   const std::vector<std::string> expected{
-    "Send goal to ArmTaskDecision!",
-    "Goal accepted by server, waiting for result",
-    "ArmTaskDecision run_stage: 1",
-    "ArmTaskDecision run_stage: 2",
-    "ArmTaskDecision run_stage: 3",
-    "status: false, status_code: 3, errmsg: x",
-    "ArmTaskDecision goal finished!"};
+      "Send goal to ArmTaskDecision!", "Goal accepted by server, waiting for result",
+      "ArmTaskDecision run_stage: 1",  "ArmTaskDecision run_stage: 2",
+      "ArmTaskDecision run_stage: 3",  "status: false, status_code: 3, errmsg: x",
+      "ArmTaskDecision goal finished!"};
   auto first = std::find(bodies.begin(), bodies.end(), expected.front());
   ASSERT_NE(first, bodies.end());
   std::vector<std::string> task_lines;
@@ -106,8 +97,7 @@ TEST_F(Tasks, AcceptedGrabReportsFeedbackAndTheResult)
   EXPECT_TRUE(saw("ArmTaskDecision goal finished!", 2));
 }
 
-TEST_F(Tasks, RejectedGrabFreesTheButton)
-{
+TEST_F(Tasks, RejectedGrabFreesTheButton) {
   start(armTaskServer(ArmTaskBehaviour::kReject));
   press(kGrab);
   ASSERT_TRUE(saw("Goal was rejected by server"));
@@ -117,8 +107,7 @@ TEST_F(Tasks, RejectedGrabFreesTheButton)
   EXPECT_EQ(node_->countOutput("inprogress, skip!"), 0u);
 }
 
-TEST_F(Tasks, AbortedGrabFreesTheButton)
-{
+TEST_F(Tasks, AbortedGrabFreesTheButton) {
   start(armTaskServer(ArmTaskBehaviour::kAbort));
   press(kGrab);
   ASSERT_TRUE(saw("ArmTaskDecision Goal was aborted"));
@@ -127,8 +116,7 @@ TEST_F(Tasks, AbortedGrabFreesTheButton)
   EXPECT_TRUE(saw("ArmTaskDecision Goal was aborted", 2));
 }
 
-TEST_F(Tasks, GrabCanceledByAnotherClientFreesTheButton)
-{
+TEST_F(Tasks, GrabCanceledByAnotherClientFreesTheButton) {
   start(armTaskServer(ArmTaskBehaviour::kCancelWhenAsked));
   press(kGrab);
   ASSERT_TRUE(saw("Goal accepted by server, waiting for result"));
@@ -140,8 +128,7 @@ TEST_F(Tasks, GrabCanceledByAnotherClientFreesTheButton)
   EXPECT_EQ(peer_->receivedGoals().size(), 1u);
 }
 
-TEST_F(Tasks, EstopWithoutServiceGivesUpAfterTwoSecondsWithoutSending)
-{
+TEST_F(Tasks, EstopWithoutServiceGivesUpAfterTwoSecondsWithoutSending) {
   start();
   const auto pressed_at = std::chrono::steady_clock::now();
   press(kEstop);
@@ -152,8 +139,7 @@ TEST_F(Tasks, EstopWithoutServiceGivesUpAfterTwoSecondsWithoutSending)
   EXPECT_TRUE(saw("service /robot/estop_service not available, return...", 2));
 }
 
-TEST_F(Tasks, AnsweredEstopIsLoggedAndReleaseSendsNothing)
-{
+TEST_F(Tasks, AnsweredEstopIsLoggedAndReleaseSendsNothing) {
   start(estopServer(EstopBehaviour::kAnswer));
   press(kEstop);
   ASSERT_TRUE(saw("result: true, message: ok"));
@@ -161,8 +147,7 @@ TEST_F(Tasks, AnsweredEstopIsLoggedAndReleaseSendsNothing)
   EXPECT_EQ(peer_->estopRequestValues(), std::vector<bool>{true});
 }
 
-TEST_F(Tasks, SilentEstopServiceGetsTheRequestTwiceThreeSecondsApart)
-{
+TEST_F(Tasks, SilentEstopServiceGetsTheRequestTwiceThreeSecondsApart) {
   start(estopServer(EstopBehaviour::kSilent));
   press(kEstop);
   press(kEstop);
@@ -178,8 +163,7 @@ TEST_F(Tasks, SilentEstopServiceGetsTheRequestTwiceThreeSecondsApart)
   EXPECT_TRUE(waitUntil([&] { return peer_->estopRequestTimes().size() == 3; }));
 }
 
-TEST(GrabServer, VanishingMidTaskFreesTheButton)
-{
+TEST(GrabServer, VanishingMidTaskFreesTheButton) {
   RobotPeer peer;
   TeleopProcess node({"-p", "joy_dev:=/joy"});
   ASSERT_TRUE(node.waitForStartup());

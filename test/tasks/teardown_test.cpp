@@ -30,15 +30,14 @@ struct WaitingState {
 // 2 s and 3 s request timeouts could have expired. The bound leaves room for slow sanitizers.
 constexpr auto kPromptExit = 2500ms;
 
-TEST(Teardown, SignalInEveryWaitingStateEndsTheNodeCleanly)
-{
+TEST(Teardown, SignalInEveryWaitingStateEndsTheNodeCleanly) {
   const std::vector<WaitingState> states{
-    {"grab waiting for server", {}, kGrab, "Wait for ArmTaskDecision server...", SIGINT},
-    {"grab waiting for result", armTaskServer(ArmTaskBehaviour::kRunForever), kGrab,
-     "Goal accepted by server, waiting for result", SIGTERM},
-    {"estop waiting for service", {}, kEstop, "Arm emergency stop button press...", SIGTERM},
-    {"estop waiting for answer", estopServer(EstopBehaviour::kSilent), kEstop,
-     "Arm emergency stop button press...", SIGINT},
+      {"grab waiting for server", {}, kGrab, "Wait for ArmTaskDecision server...", SIGINT},
+      {"grab waiting for result", armTaskServer(ArmTaskBehaviour::kRunForever), kGrab,
+       "Goal accepted by server, waiting for result", SIGTERM},
+      {"estop waiting for service", {}, kEstop, "Arm emergency stop button press...", SIGTERM},
+      {"estop waiting for answer", estopServer(EstopBehaviour::kSilent), kEstop,
+       "Arm emergency stop button press...", SIGINT},
   };
   for (const auto & state : states) {
     RobotPeer peer(state.servers);
@@ -55,8 +54,8 @@ TEST(Teardown, SignalInEveryWaitingStateEndsTheNodeCleanly)
     const auto status = node.waitForExit(20s);
     const auto took = std::chrono::steady_clock::now() - signalled_at;
     ASSERT_TRUE(status.has_value()) << state.name;
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
-      << state.name << "\n" << node.output();
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << state.name << "\n"
+                                                                 << node.output();
     EXPECT_LT(took, kPromptExit) << state.name;
   }
 }
