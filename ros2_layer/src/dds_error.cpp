@@ -6,11 +6,11 @@
 
 namespace ros2_layer {
 
-int32_t checkDds(int32_t ret, const std::string & context) {
+int32_t checkDds(int32_t ret, std::string_view context) {
   if (ret >= 0) {
     return ret;
   }
-  const std::string message = context + ": " + dds_strretcode(ret);
+  const std::string message = std::string(context) + ": " + dds_strretcode(ret);
   switch (ret) {
     case DDS_RETCODE_BAD_PARAMETER:
       throw rclcpp::exceptions::RCLInvalidArgument(ret, message, "");

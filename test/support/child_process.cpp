@@ -172,6 +172,9 @@ std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds timeout) 
     const pid_t result = ::waitpid(pid_, &status, WNOHANG);
     if (result == pid_) {
       status_ = status;
+      // What the child wrote last may still be in the pipe: callers read the whole output.
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait_for(lock, std::chrono::seconds(5), [this] { return output_closed_; });
       return status_;
     }
     if (result < 0 || std::chrono::steady_clock::now() >= deadline) {
