@@ -215,8 +215,8 @@ class HumbleApiCheck(unittest.TestCase):
 
     def test_api_beyond_the_list_is_named(self):
         source = self.SOURCES[0].read_text()
-        anchor = 'void TeleopNode::Impl::createEndpoints()\n{\n'
-        self.assertIn(anchor, source)
+        # The calls go in at the start of a member function body, whatever the brace style.
+        anchor = re.search(r'void TeleopNode::Impl::createEndpoints\(\)\s*\{\n', source).group(0)
         additions = (
             '  auto timer = node_.create_wall_timer(std::chrono::seconds(1), [] {});\n'
             '  rclcpp::sleep_for(std::chrono::seconds(1));\n'
