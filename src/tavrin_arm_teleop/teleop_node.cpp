@@ -745,30 +745,34 @@ void TeleopNode::Impl::armGrabResultCb(const ArmTaskGoalHandle::WrappedResult & 
 }
 
 void TeleopNode::Impl::runArmEstop(bool data) {
+  // The button is freed before the outcome is logged: a press that follows the line must start
+  // a new request, not be told that this one is still in progress.
   auto request = std::make_shared<std_srvs::srv::SetBool::Request>();
   request->data = data;
   try {
     if (!estop_client_->wait_for_service(2s)) {
+      estop_inprogress = false;
       if (!rclcpp::ok()) {
         LOG_INFO("Interrupted while waiting for the /robot/estop_service service. Exiting.");
       } else {
         LOG_INFO("service /robot/estop_service not available, return...");
       }
-      estop_inprogress = false;
       return;
     }
     auto answer = estop_client_->async_send_request(request);
     if (awaitEstopAnswer(answer)) {
       const auto response = answer.get();
+      estop_inprogress = false;
       LOG_INFO("result: {}, message: {}", response->success, response->message);
     } else {
       static_cast<void>(estop_client_->async_send_request(request));
+      estop_inprogress = false;
       LOG_INFO("Failed to call service /robot/estop_service");
     }
   } catch (const std::exception & error) {
+    estop_inprogress = false;
     LOG_INFO("service /robot/estop_service request failed: {}", error.what());
   }
-  estop_inprogress = false;
 }
 
 bool TeleopNode::Impl::awaitEstopAnswer(

@@ -1,5 +1,6 @@
 #include "robot_peer.hpp"
 
+#include <algorithm>
 #include <utility>
 
 #include "child_process.hpp"
@@ -7,6 +8,13 @@
 namespace tavrin_test {
 
 using namespace std::chrono_literals;
+
+namespace {
+
+// The node answers a probe within milliseconds; one unanswered for this long was lost.
+constexpr std::chrono::milliseconds kProbeAnswerWait = 2s;
+
+}  // namespace
 
 PeerOptions armTaskServer(ArmTaskBehaviour behaviour) {
   PeerOptions options;
@@ -45,12 +53,6 @@ RobotPeer::~RobotPeer() {
 
 void RobotPeer::createRecorders() {
   joy_pub_ = node_->create_publisher<sensor_msgs::msg::Joy>("/joy", rclcpp::QoS(10));
-  subscriptions_.push_back(node_->create_subscription<geometry_msgs::msg::Twist>(
-      "/robot/teleop_mov_topic", rclcpp::QoS(100),
-      [this](std::shared_ptr<const geometry_msgs::msg::Twist> msg) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        twists_.push_back(*msg);
-      }));
   subscriptions_.push_back(node_->create_subscription<std_msgs::msg::Bool>(
       "/robot/teleop_space_exchange_topic", rclcpp::QoS(100),
       [this](std::shared_ptr<const std_msgs::msg::Bool> msg) {
@@ -73,6 +75,14 @@ void RobotPeer::createRecorders() {
         std::lock_guard<std::mutex> lock(mutex_);
         ++stop_and_recover_;
       }));
+  // Last: the node learns of our readers in the order we create them, so once a motion command
+  // reaches this one, the node's writers know the other recorders too.
+  motion_recorder_ = node_->create_subscription<geometry_msgs::msg::Twist>(
+      "/robot/teleop_mov_topic", rclcpp::QoS(100),
+      [this](std::shared_ptr<const geometry_msgs::msg::Twist> msg) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        twists_.push_back(*msg);
+      });
 }
 
 void RobotPeer::createEstopService(const PeerOptions & options) {
@@ -152,12 +162,35 @@ void RobotPeer::executeArmTask(
 }
 
 bool RobotPeer::waitForTeleopNode(std::chrono::milliseconds timeout) {
-  return waitUntil([this] { return joy_pub_->get_subscription_count() > 0; }, timeout) &&
-         waitForMotionPublisher(timeout);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  if (!waitUntil([this] { return joy_pub_->get_subscription_count() > 0; }, timeout) ||
+      !waitForMotionPublisher(timeout)) {
+    return false;
+  }
+  // Those counts are our side of each match only. Until the node has discovered our "/joy"
+  // writer and our motion recorder as well, DDS drops what crosses the half-made match, and the
+  // test's first press or the command it causes is lost for good. So we probe with an empty
+  // sample (no motion, no button) until a motion command comes back.
+  const size_t before = twists().size();
+  size_t probes = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    publishJoy({}, {});
+    ++probes;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (waitForTwists(before + 1, std::min(kProbeAnswerWait, left))) {
+      if (probes > 1) {
+        // A probe taken for lost may still be answered: let that land before anyone counts.
+        waitForTwists(before + probes, kProbeAnswerWait);
+      }
+      return true;
+    }
+  }
+  return false;
 }
 
 bool RobotPeer::waitForMotionPublisher(std::chrono::milliseconds timeout) {
-  return waitUntil([this] { return subscriptions_.front()->get_publisher_count() > 0; }, timeout);
+  return waitUntil([this] { return motion_recorder_->get_publisher_count() > 0; }, timeout);
 }
 
 void RobotPeer::publishJoy(std::vector<float> axes, std::vector<int32_t> buttons) {

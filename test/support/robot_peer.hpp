@@ -54,7 +54,8 @@ public:
   RobotPeer(const RobotPeer &) = delete;
   RobotPeer & operator=(const RobotPeer &) = delete;
 
-  /// True once the node under test listens on "/joy" and publishes motion commands.
+  /// True once samples on "/joy" reach the node under test and its motion commands reach us;
+  /// each check costs one motion command.
   bool waitForTeleopNode(std::chrono::milliseconds timeout = std::chrono::seconds(20));
   /// True once the node under test publishes motion commands (device and no-input modes).
   bool waitForMotionPublisher(std::chrono::milliseconds timeout = std::chrono::seconds(20));
@@ -101,6 +102,7 @@ private:
   std::vector<std::thread> task_threads_;
   rclcpp::Publisher<sensor_msgs::msg::Joy>::SharedPtr joy_pub_;
   std::vector<rclcpp::SubscriptionBase::SharedPtr> subscriptions_;
+  rclcpp::SubscriptionBase::SharedPtr motion_recorder_;
   rclcpp::Service<std_srvs::srv::SetBool>::SharedPtr estop_service_;
   rclcpp_action::Server<ArmTaskDecision>::SharedPtr arm_task_server_;
   rclcpp_action::Client<ArmTaskDecision>::SharedPtr canceller_;
