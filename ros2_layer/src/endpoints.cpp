@@ -102,20 +102,20 @@ void setLiveliness(dds_qos_t * qos, const rmw_qos_profile_t & profile) {
   }
 }
 
-Entity createTopic(Participant & participant, const EndpointSpec & spec) {
-  ddsi_sertype * sertype = createSertype(*spec.type, spec.request_header);
+Entity createTopic(Participant & participant, const EndpointSpec & description) {
+  ddsi_sertype * sertype = createSertype(*description.type, description.request_header);
   const dds_entity_t topic = dds_create_topic_sertype(
-      participant.handle(), spec.topic.c_str(), &sertype, nullptr, nullptr, nullptr);
+      participant.handle(), description.topic.c_str(), &sertype, nullptr, nullptr, nullptr);
   if (topic < 0) {
     ddsi_sertype_unref(sertype);
   }
-  return Entity(checkDds(topic, "failed to create topic '" + spec.topic + "'"));
+  return Entity(checkDds(topic, "failed to create topic '" + description.topic + "'"));
 }
 
-QosPtr endpointQos(const EndpointSpec & spec) {
-  QosPtr qos = makeReadWriteQos(spec.qos, spec.ignore_local_publications);
-  if (!spec.user_data.empty()) {
-    dds_qset_userdata(qos.get(), spec.user_data.data(), spec.user_data.size());
+QosPtr endpointQos(const EndpointSpec & description) {
+  QosPtr qos = makeReadWriteQos(description.qos, description.ignore_local_publications);
+  if (!description.user_data.empty()) {
+    dds_qset_userdata(qos.get(), description.user_data.data(), description.user_data.size());
   }
   return qos;
 }
@@ -182,12 +182,12 @@ Gid gidOf(dds_entity_t entity) {
 }
 
 Writer::Writer(
-    Participant & participant, const EndpointSpec & spec, const dds_listener_t * listener)
-    : topic_(createTopic(participant, spec)) {
-  QosPtr qos = endpointQos(spec);
+    Participant & participant, const EndpointSpec & description, const dds_listener_t * listener)
+    : topic_(createTopic(participant, description)) {
+  QosPtr qos = endpointQos(description);
   writer_ = Entity(checkDds(
       dds_create_writer(participant.publisher(), topic_.get(), qos.get(), listener),
-      "failed to create writer on '" + spec.topic + "'"));
+      "failed to create writer on '" + description.topic + "'"));
   checkDds(
       dds_get_instance_handle(writer_.get(), &instance_handle_),
       "failed to get the instance handle of a writer");
@@ -202,12 +202,12 @@ size_t Writer::matchedCount() const {
 }
 
 Reader::Reader(
-    Participant & participant, const EndpointSpec & spec, const dds_listener_t * listener)
-    : topic_(createTopic(participant, spec)) {
-  QosPtr qos = endpointQos(spec);
+    Participant & participant, const EndpointSpec & description, const dds_listener_t * listener)
+    : topic_(createTopic(participant, description)) {
+  QosPtr qos = endpointQos(description);
   reader_ = Entity(checkDds(
       dds_create_reader(participant.subscriber(), topic_.get(), qos.get(), listener),
-      "failed to create reader on '" + spec.topic + "'"));
+      "failed to create reader on '" + description.topic + "'"));
   condition_ = Entity(checkDds(
       dds_create_readcondition(reader_.get(), DDS_ANY_STATE), "failed to create a read condition"));
 }

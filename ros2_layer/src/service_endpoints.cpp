@@ -78,7 +78,7 @@ struct ListenerDeleter {
   void operator()(dds_listener_t * listener) const { dds_delete_listener(listener); }
 };
 
-EndpointSpec spec(
+EndpointSpec description(
     const char * prefix, const std::string & service_name, const char * suffix,
     const MessageMembers * type, const rmw_qos_profile_t & qos, const std::string & user_data) {
   EndpointSpec result;
@@ -144,11 +144,12 @@ ClientEndpoints::ClientEndpoints(
   dds_lset_subscription_matched(listener.get(), onSubscriptionMatched);
   request_writer_ = std::make_unique<Writer>(
       node.participant(),
-      spec("rq", service_name, "Request", members.request_members_, qos, user_data),
+      description("rq", service_name, "Request", members.request_members_, qos, user_data),
       listener.get());
   reply_reader_ = std::make_unique<Reader>(
       node.participant(),
-      spec("rr", service_name, "Reply", members.response_members_, qos, user_data), listener.get());
+      description("rr", service_name, "Reply", members.response_members_, qos, user_data),
+      listener.get());
   node.announceEndpoint(gidOf(request_writer_->handle()), true);
   node.announceEndpoint(gidOf(reply_reader_->handle()), false);
 }
@@ -225,10 +226,11 @@ ServiceEndpoints::ServiceEndpoints(
       endpointIdentifier(node.participant().gid(), node.participant().nextEndpointNumber()) + ";";
   request_reader_ = std::make_unique<Reader>(
       node.participant(),
-      spec("rq", service_name, "Request", members.request_members_, qos, user_data), nullptr);
+      description("rq", service_name, "Request", members.request_members_, qos, user_data),
+      nullptr);
   reply_writer_ = std::make_unique<Writer>(
       node.participant(),
-      spec("rr", service_name, "Reply", members.response_members_, qos, user_data), nullptr);
+      description("rr", service_name, "Reply", members.response_members_, qos, user_data), nullptr);
   node.announceEndpoint(gidOf(reply_writer_->handle()), true);
   node.announceEndpoint(gidOf(request_reader_->handle()), false);
 }

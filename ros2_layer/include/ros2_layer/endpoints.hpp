@@ -69,7 +69,8 @@ struct EndpointSpec {
 class Writer {
 public:
   /// Creates the topic and the writer; `listener` may be null.
-  Writer(Participant & participant, const EndpointSpec & spec, const dds_listener_t * listener);
+  Writer(
+      Participant & participant, const EndpointSpec & description, const dds_listener_t * listener);
 
   /// Writes a sample (a message, or a RequestSample for requests and replies).
   void write(const void * sample);
@@ -90,7 +91,8 @@ private:
 class Reader {
 public:
   /// Creates the topic, the reader and its read condition; `listener` may be null.
-  Reader(Participant & participant, const EndpointSpec & spec, const dds_listener_t * listener);
+  Reader(
+      Participant & participant, const EndpointSpec & description, const dds_listener_t * listener);
 
   /// Takes one sample into `sample`; false when the reader holds none. info.valid_data is false
   /// for notifications about a writer's state that carry no message.

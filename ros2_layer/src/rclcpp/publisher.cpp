@@ -17,12 +17,12 @@ PublisherBase::PublisherBase(
     std::shared_ptr<ros2_layer::NodeState> node, const rosidl_message_type_support_t & type_support,
     const std::string & topic, const rclcpp::QoS & qos)
     : node_(std::move(node)), topic_name_(node_->resolveName(topic, false)), qos_(qos) {
-  ros2_layer::EndpointSpec spec;
-  spec.topic = ros2_layer::ddsTopicName("rt", topic_name_, "", qos.get_rmw_qos_profile());
-  spec.type = &membersOf(type_support);
-  spec.qos = qos.get_rmw_qos_profile();
+  ros2_layer::EndpointSpec description;
+  description.topic = ros2_layer::ddsTopicName("rt", topic_name_, "", qos.get_rmw_qos_profile());
+  description.type = &membersOf(type_support);
+  description.qos = qos.get_rmw_qos_profile();
   try {
-    writer_ = std::make_unique<ros2_layer::Writer>(node_->participant(), spec, nullptr);
+    writer_ = std::make_unique<ros2_layer::Writer>(node_->participant(), description, nullptr);
   } catch (const rclcpp::exceptions::RCLErrorBase & error) {
     throw rclcpp::exceptions::RCLError(error, "could not create publisher: ");
   }

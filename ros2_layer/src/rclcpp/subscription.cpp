@@ -10,14 +10,14 @@ SubscriptionBase::SubscriptionBase(
     std::shared_ptr<ros2_layer::NodeState> node, const rosidl_message_type_support_t & type_support,
     const std::string & topic, const rclcpp::QoS & qos, bool ignore_local_publications)
     : node_(std::move(node)), topic_name_(node_->resolveName(topic, false)), qos_(qos) {
-  ros2_layer::EndpointSpec spec;
+  ros2_layer::EndpointSpec description;
   const rmw_qos_profile_t & profile = qos.get_rmw_qos_profile();
-  spec.topic = ros2_layer::ddsTopicName("rt", topic_name_, "", profile);
-  spec.type = static_cast<const ros2_layer::MessageMembers *>(type_support.data);
-  spec.qos = profile;
-  spec.ignore_local_publications = ignore_local_publications;
+  description.topic = ros2_layer::ddsTopicName("rt", topic_name_, "", profile);
+  description.type = static_cast<const ros2_layer::MessageMembers *>(type_support.data);
+  description.qos = profile;
+  description.ignore_local_publications = ignore_local_publications;
   try {
-    reader_ = std::make_unique<ros2_layer::Reader>(node_->participant(), spec, nullptr);
+    reader_ = std::make_unique<ros2_layer::Reader>(node_->participant(), description, nullptr);
   } catch (const rclcpp::exceptions::RCLErrorBase & error) {
     throw rclcpp::exceptions::RCLError(error, "could not create subscription: ");
   }
