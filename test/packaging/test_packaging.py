@@ -126,10 +126,10 @@ def load_launch_file(share):
     saved = {name: sys.modules.get(name) for name in modules}
     sys.modules.update(modules)
     try:
-        spec = importlib.util.spec_from_file_location(
+        location = importlib.util.spec_from_file_location(
             'teleop_launch', ROOT / 'launch/teleop.launch.py')
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        module = importlib.util.module_from_spec(location)
+        location.loader.exec_module(module)
         return module, recorded
     finally:
         for name, module_before in saved.items():
@@ -148,7 +148,7 @@ class LaunchFile(unittest.TestCase):
         self.start = entities[-1].kwargs['function']
 
     def launch(self, **given):
-        context = {name: spec['default_value'] for name, spec in self.arguments.items()}
+        context = {name: argument['default_value'] for name, argument in self.arguments.items()}
         context.update(given)
         self.start(context)
         return self.recorded['node']
