@@ -168,6 +168,22 @@ int64_t ClientEndpoints::send(const void * request) {
   return sample.header.sequence_number;
 }
 
+// The client id, then the instance handle of the sample's writer: on the service side that
+// handle finds the client's reply reader when the reply goes out.
+namespace {
+
+rmw_request_id_t requestIdOf(const RequestSample & sample, const dds_sample_info_t & info) {
+  rmw_request_id_t request_id{};
+  std::memcpy(request_id.writer_guid, &sample.header.client_id, sizeof(sample.header.client_id));
+  std::memcpy(
+      request_id.writer_guid + sizeof(sample.header.client_id), &info.publication_handle,
+      sizeof(info.publication_handle));
+  request_id.sequence_number = sample.header.sequence_number;
+  return request_id;
+}
+
+}  // namespace
+
 bool ClientEndpoints::takeReply(void * response, rmw_request_id_t & request_id) {
   RequestSample sample;
   sample.message = response;
@@ -175,12 +191,7 @@ bool ClientEndpoints::takeReply(void * response, rmw_request_id_t & request_id) 
   while (reply_reader_->take(&sample, info)) {
     // Every client of a service reads all its replies; each keeps those with its own id.
     if (info.valid_data && sample.header.client_id == request_writer_->instanceHandle()) {
-      std::memcpy(
-          request_id.writer_guid, &sample.header.client_id, sizeof(sample.header.client_id));
-      std::memcpy(
-          request_id.writer_guid + sizeof(sample.header.client_id), &info.publication_handle,
-          sizeof(info.publication_handle));
-      request_id.sequence_number = sample.header.sequence_number;
+      request_id = requestIdOf(sample, info);
       return true;
     }
   }
@@ -246,14 +257,7 @@ bool ServiceEndpoints::takeRequest(void * request, rmw_request_id_t & request_id
   dds_sample_info_t info;
   while (request_reader_->take(&sample, info)) {
     if (info.valid_data) {
-      // The client id, then the instance handle of the request writer, which finds the
-      // client's reply reader when the reply goes out.
-      std::memcpy(
-          request_id.writer_guid, &sample.header.client_id, sizeof(sample.header.client_id));
-      std::memcpy(
-          request_id.writer_guid + sizeof(sample.header.client_id), &info.publication_handle,
-          sizeof(info.publication_handle));
-      request_id.sequence_number = sample.header.sequence_number;
+      request_id = requestIdOf(sample, info);
       return true;
     }
   }
