@@ -1,6 +1,7 @@
 # Everywhere without ROS 2: the node links the bundled client layer.
-add_executable(tavrin_arm_teleop_node src/tavrin_arm_teleop/teleop_node.cpp)
-target_include_directories(tavrin_arm_teleop_node PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include)
+add_executable(tavrin_arm_teleop_node ${TAVRIN_NODE_SOURCES} src/tavrin_arm_teleop/main.cpp)
+target_include_directories(tavrin_arm_teleop_node PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include
+  ${CMAKE_CURRENT_SOURCE_DIR}/src)
 target_link_libraries(tavrin_arm_teleop_node PRIVATE ros2_layer tavrin_logging Threads::Threads)
 target_compile_options(tavrin_arm_teleop_node PRIVATE ${TAVRIN_WARNINGS})
 

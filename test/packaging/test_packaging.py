@@ -20,6 +20,10 @@ import yaml
 
 ROOT = pathlib.Path(sys.argv.pop(1) if len(sys.argv) > 1 else '.').resolve()
 CONFIG = ROOT / 'config'
+# The node's own files: the one that wires it up first.
+NODE_SOURCES = [ROOT / 'src/tavrin_arm_teleop' / name for name in (
+    'teleop_node.cpp', 'teleop_node_impl.hpp', 'joystick_reader.cpp', 'dispatcher.cpp',
+    'arm_requests.cpp', 'main.cpp')] + [ROOT / 'include/tavrin_arm_teleop/teleop_node.hpp']
 PARAMETERS = {'deadzone': float, 'joy_dev': str, 'joy_axis': list, 'joy_btns': list}
 ROLE_ENTRIES = (0, 1, 2, 3, 4, 6, 7)  # entry 5 of joy_btns has no role
 
@@ -58,7 +62,7 @@ class ParameterFiles(unittest.TestCase):
                     self.assertIs(type(entry), int)
 
     def test_default_file_holds_the_node_defaults(self):
-        source = (ROOT / 'src/tavrin_arm_teleop/teleop_node.cpp').read_text()
+        source = ''.join(path.read_text() for path in NODE_SOURCES)
         deadzone = re.search(r'declare_parameter\("deadzone", ([0-9.]+)\)', source).group(1)
         joy_dev = re.search(r'declare_parameter\("joy_dev", std::string\("([^"]+)"\)\)', source)
         axis = re.search(r'joy_axis_\{([0-9, ]+)\}', source).group(1)
@@ -202,8 +206,7 @@ class SystemdUnit(unittest.TestCase):
 class HumbleApiCheck(unittest.TestCase):
     CHECKER = ROOT / 'test/packaging/check_humble_api.py'
     LIST = ROOT / 'test/packaging/humble_api.txt'
-    SOURCES = [ROOT / 'src/tavrin_arm_teleop/teleop_node.cpp',
-               ROOT / 'include/tavrin_arm_teleop/teleop_node.hpp']
+    SOURCES = NODE_SOURCES
 
     def check(self, *sources):
         return subprocess.run([sys.executable, str(self.CHECKER), str(self.LIST), *map(str, sources)],
@@ -225,7 +228,7 @@ class HumbleApiCheck(unittest.TestCase):
         with tempfile.TemporaryDirectory() as folder:
             changed = pathlib.Path(folder, 'teleop_node.cpp')
             changed.write_text(source.replace(anchor, anchor + additions))
-            result = self.check(changed, self.SOURCES[1])
+            result = self.check(changed, *self.SOURCES[1:])
         self.assertEqual(result.returncode, 1)
         for name in ('rclcpp::Node::create_wall_timer', 'rclcpp::sleep_for',
                      'rclcpp::Client::service_is_ready', 'rclcpp::Clock::get_clock_type'):
