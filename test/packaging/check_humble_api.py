@@ -275,7 +275,13 @@ def check_sources(list_path, sources, node_class):
     entries = read_list(list_path)
     used = {}
     errors = []
-    parsed = [Source(path, entries, node_class).declare() for path in sources]
+    parsed = [Source(path, entries, node_class) for path in sources]
+    # The first file is the private header: its aliases and members serve every file after it.
+    header = parsed[0].declare()
+    for source in parsed[1:]:
+        source.aliases = dict(header.aliases)
+        source.shared = {name: found[0][1] for name, found in header.declarations.items()}
+        source.declare()
     for source in parsed:
         source.analyse(parsed)
         path = source.path

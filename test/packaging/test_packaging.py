@@ -21,8 +21,10 @@ import yaml
 ROOT = pathlib.Path(sys.argv.pop(1) if len(sys.argv) > 1 else '.').resolve()
 CONFIG = ROOT / 'config'
 # The node's own files: the one that wires it up first.
+# The node's own files: the private header first (its aliases serve the others), then the one
+# that wires the node up.
 NODE_SOURCES = [ROOT / 'src/tavrin_arm_teleop' / name for name in (
-    'teleop_node.cpp', 'teleop_node_impl.hpp', 'joystick_reader.cpp', 'dispatcher.cpp',
+    'teleop_node_impl.hpp', 'teleop_node.cpp', 'joystick_reader.cpp', 'dispatcher.cpp',
     'arm_requests.cpp', 'main.cpp')] + [ROOT / 'include/tavrin_arm_teleop/teleop_node.hpp']
 PARAMETERS = {'deadzone': float, 'joy_dev': str, 'joy_axis': list, 'joy_btns': list}
 ROLE_ENTRIES = (0, 1, 2, 3, 4, 6, 7)  # entry 5 of joy_btns has no role
@@ -217,7 +219,7 @@ class HumbleApiCheck(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
 
     def test_api_beyond_the_list_is_named(self):
-        source = self.SOURCES[0].read_text()
+        source = self.SOURCES[1].read_text()
         # The calls go in at the start of a member function body, whatever the brace style.
         anchor = re.search(r'void TeleopNode::Impl::createEndpoints\(\)\s*\{\n', source).group(0)
         additions = (
@@ -228,7 +230,7 @@ class HumbleApiCheck(unittest.TestCase):
         with tempfile.TemporaryDirectory() as folder:
             changed = pathlib.Path(folder, 'teleop_node.cpp')
             changed.write_text(source.replace(anchor, anchor + additions))
-            result = self.check(changed, *self.SOURCES[1:])
+            result = self.check(self.SOURCES[0], changed, *self.SOURCES[2:])
         self.assertEqual(result.returncode, 1)
         for name in ('rclcpp::Node::create_wall_timer', 'rclcpp::sleep_for',
                      'rclcpp::Client::service_is_ready', 'rclcpp::Clock::get_clock_type'):
