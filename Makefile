@@ -14,7 +14,7 @@ DEBIAN_PACKAGES := g++ make cmake pkg-config python3-empy python3-yaml \
   cyclonedds-dev rosidl-cmake rosidl-generator-c-cpp librosidl-runtime-c-cpp-dev \
   librosidl-typesupport-introspection-c-cpp-dev ament-cmake librcutils-dev librcpputils-dev \
   libspdlog-dev libfmt-dev libsystemd-dev libyaml-cpp-dev libgtest-dev libgmock-dev \
-  libbenchmark-dev util-linux tmux
+  libbenchmark-dev util-linux tmux openssl
 
 .PHONY: all deps interfaces build build-asan build-tsan test demo format clean
 

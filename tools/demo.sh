@@ -7,7 +7,8 @@
 # On a terminal the robot's view is redrawn in place and the controller's narration and the
 # node's log go to BUILD_DIR/demo/; elsewhere (CI) everything is printed as plain lines.
 # Environment: DEMO_INPUT=auto|device|topic (how the controller reaches the node, default auto),
-# DEMO_DOMAIN_ID (default 231).
+# DEMO_DOMAIN_ID (default 231), DEMO_SECURE=1 (ROS 2 security enforced, each program in its own
+# enclave of a fresh keystore made by tools/make_keystore.sh).
 set -euo pipefail
 
 build_dir=${1:-build/default}
@@ -38,6 +39,18 @@ if [ -t 1 ] && [ "${TERM:-dumb}" != dumb ]; then
   live=true
 fi
 
+# enclave PROGRAM: the ROS arguments that put a program in its enclave, when secured. The
+# demo's security comes from DEMO_SECURE alone, never from the shell's settings.
+unset ROS_SECURITY_ENABLE ROS_SECURITY_STRATEGY ROS_SECURITY_KEYSTORE ROS_SECURITY_ENCLAVE_OVERRIDE
+enclave() { :; }
+if [ "${DEMO_SECURE:-0}" = 1 ]; then
+  export ROS_SECURITY_KEYSTORE="$log_dir/keystore"
+  rm -rf "$ROS_SECURITY_KEYSTORE"
+  "$(dirname "$0")/make_keystore.sh" "$ROS_SECURITY_KEYSTORE"
+  export ROS_SECURITY_ENABLE=true ROS_SECURITY_STRATEGY=Enforce
+  enclave() { echo --ros-args --enclave "/tavrin/$1" --; }
+fi
+
 robot_pid=
 controller_pid=
 # SIGTERM, not SIGINT: programs started with "&" by a script ignore SIGINT.
@@ -50,10 +63,12 @@ stop_children() {
 trap stop_children EXIT
 
 echo "demo: tavrin_arm_teleop_node, a virtual controller and a demo robot on loopback" \
-  "(ROS_DOMAIN_ID=$ROS_DOMAIN_ID), about 15 s"
+  "(ROS_DOMAIN_ID=$ROS_DOMAIN_ID)${ROS_SECURITY_KEYSTORE:+, secured with $ROS_SECURITY_KEYSTORE}," \
+  "about 15 s"
 
 controller=("$tools/tavrin_virtual_controller" --output "${DEMO_INPUT:-auto}"
-  --node-log "$node_log" -- "$node")
+  --node-log "$node_log" $(enclave virtual_controller) -- "$node" $(enclave teleop_node))
+robot=("$tools/tavrin_demo_robot" $(enclave demo_robot))
 if $live; then
   "${controller[@]}" > "$narration" 2>&1 &
   controller_pid=$!
@@ -64,10 +79,10 @@ if $live; then
     sleep 0.1
   done
   grep '^controller input:' "$narration" | sed 's/^controller //' || true
-  "$tools/tavrin_demo_robot" --live --follow "$narration" &
+  "${robot[@]}" --live --follow "$narration" &
   robot_pid=$!
 else
-  "$tools/tavrin_demo_robot" --plain &
+  "${robot[@]}" --plain &
   robot_pid=$!
   "${controller[@]}" &
   controller_pid=$!

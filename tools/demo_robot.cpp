@@ -404,9 +404,9 @@ int main(int argc, char ** argv) {
     std::cerr << error.what() << std::endl;
     return 2;
   }
-  rclcpp::init(static_cast<int>(command_line.ros_argv.size()), command_line.ros_argv.data());
   ArmView view(options.live);
-  {
+  try {
+    rclcpp::init(static_cast<int>(command_line.ros_argv.size()), command_line.ros_argv.data());
     auto node = std::make_shared<rclcpp::Node>("demo_robot");
     DemoRobot robot(node, view);
     if (!options.live) {
@@ -423,6 +423,10 @@ int main(int argc, char ** argv) {
     if (drawer.joinable()) {
       drawer.join();
     }
+  } catch (const std::exception & error) {
+    std::cerr << "tavrin_demo_robot: " << error.what() << std::endl;
+    rclcpp::shutdown();
+    return 1;
   }
   rclcpp::shutdown();
   return 0;

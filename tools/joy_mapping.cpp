@@ -284,8 +284,17 @@ int main(int argc, char ** argv) {
       }
     });
   }
+  int status = 0;
   if (source == "/joy") {
-    watchTopic(static_cast<int>(command_line.ros_argv.size()), command_line.ros_argv.data(), view);
+    try {
+      watchTopic(
+          static_cast<int>(command_line.ros_argv.size()), command_line.ros_argv.data(), view);
+    } catch (const std::exception & error) {
+      interrupted = true;
+      std::cerr << "tavrin_joy_mapping: " << error.what() << std::endl;
+      rclcpp::shutdown();
+      status = 1;
+    }
   } else {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
@@ -296,5 +305,5 @@ int main(int argc, char ** argv) {
   if (drawer.joinable()) {
     drawer.join();
   }
-  return 0;
+  return status;
 }

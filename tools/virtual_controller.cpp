@@ -221,9 +221,9 @@ int main(int argc, char ** argv) {
               << kControllerUsage;
     return 2;
   }
-  rclcpp::init(static_cast<int>(command_line.ros_argv.size()), command_line.ros_argv.data());
   int status = 1;
   try {
+    rclcpp::init(static_cast<int>(command_line.ros_argv.size()), command_line.ros_argv.data());
     status = run(options, std::move(device), why_not);
   } catch (const std::exception & error) {
     say(std::string("failed: ") + error.what());

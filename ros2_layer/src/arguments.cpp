@@ -360,7 +360,7 @@ const std::vector<ValueFlag> & valueFlags() {
       {"--log-config-file", "", "log configuration file", "file path",
        [](ParsedArguments &, std::string_view) {}},
       {"--enclave", "-e", "enclave name", "enclave path",
-       [](ParsedArguments &, std::string_view) {}},
+       [](ParsedArguments & parsed, std::string_view value) { parsed.enclave = value; }},
   };
   return kFlags;
 }

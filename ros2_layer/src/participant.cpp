@@ -60,6 +60,16 @@ rmw_dds_common::msg::Gid toMessage(const Gid & gid) {
   return message;
 }
 
+std::string participantFailure(const ParticipantSecurity & security) {
+  if (security.enclave_folder.empty()) {
+    return "failed to create DDS participant";
+  }
+  // Cyclone names the file it rejected only in its own log; point the operator at the folder.
+  return "failed to create DDS participant: SECURITY ERROR: the security files in '" +
+         security.enclave_folder + "' were refused (a certificate, key or signed document there "
+         "is invalid, or does not match the others)";
+}
+
 }  // namespace
 
 DomainSettings domainSettingsFromEnvironment() {
@@ -98,11 +108,12 @@ std::string cycloneConfiguration(const DomainSettings & settings) {
 
 Participant::Participant(const DomainSettings & settings) : domain_(acquireDomain(settings)) {
   QosPtr qos(dds_create_qos());
-  const std::string user_data = "enclave=/;";
+  const std::string user_data = "enclave=" + settings.security.enclave + ";";
   dds_qset_userdata(qos.get(), user_data.data(), user_data.size());
+  applySecurity(settings.security, qos.get());
   participant_ = Entity(checkDds(
       dds_create_participant(settings.domain_id, qos.get(), nullptr),
-      "failed to create DDS participant"));
+      participantFailure(settings.security)));
   gid_ = gidOf(participant_.get());
   publisher_ = Entity(checkDds(
       dds_create_publisher(participant_.get(), nullptr, nullptr), "failed to create publisher"));

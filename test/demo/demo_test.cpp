@@ -56,11 +56,14 @@ const std::vector<std::string> kNodeEmergencyStopLog{
 class Demo : public testing::Test {
 protected:
   /// Runs tools/demo.sh as `make demo` does, on this test's DDS domain, after `prefix` (a
-  /// command that runs it with fewer rights).
-  std::string runDemo(std::vector<std::string> prefix = {}) {
+  /// command that runs it with fewer rights), with `environment` added.
+  std::string runDemo(
+      std::vector<std::string> prefix = {}, std::vector<std::string> environment = {}) {
     prefix.insert(prefix.end(), {"bash", TAVRIN_DEMO_SCRIPT, TAVRIN_BUILD_DIR});
-    ChildProcess demo(
-        prefix, {"DEMO_DOMAIN_ID=" + std::string(std::getenv("ROS_DOMAIN_ID")), "TERM=dumb"});
+    environment.insert(
+        environment.end(),
+        {"DEMO_DOMAIN_ID=" + std::string(std::getenv("ROS_DOMAIN_ID")), "TERM=dumb"});
+    ChildProcess demo(prefix, environment);
     const auto status = demo.waitForExit(150s);
     EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << demo.output();
     return demo.output();
@@ -116,6 +119,14 @@ TEST_F(Demo, WithoutTheRightToMakeADeviceTheSessionGoesThroughJoy) {
       std::string::npos)
       << output;
   EXPECT_NE(output.find("joy_dev: /joy, arm_task_center_action"), std::string::npos) << output;
+  expectWholeSession(output);
+}
+
+TEST_F(Demo, SecuredWithAFreshKeystoreTheSessionStillReachesTheRobot) {
+  // Through /joy, so that the operator's samples cross the secured network too.
+  const std::string output = runDemo({}, {"DEMO_SECURE=1", "DEMO_INPUT=topic"});
+  EXPECT_NE(output.find("make_keystore: keystore "), std::string::npos) << output;
+  EXPECT_NE(output.find(", secured with "), std::string::npos) << output;
   expectWholeSession(output);
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ros2_layer/endpoints.hpp"
+#include "ros2_layer/security.hpp"
 
 namespace ros2_layer {
 
@@ -19,6 +20,7 @@ namespace ros2_layer {
 struct DomainSettings {
   uint32_t domain_id = 0;
   bool localhost_only = false;
+  ParticipantSecurity security;  ///< read at init, with the enclave of the command line
 };
 
 /// Reads ROS_DOMAIN_ID (default 0) and ROS_LOCALHOST_ONLY; throws RCLError for a domain id that

@@ -34,6 +34,7 @@ void Context::init(int argc, char const * const * argv, const rclcpp::InitOption
   ros2_layer::ParsedArguments arguments = ros2_layer::parseArguments(argc, argv);
   ros2_layer::DomainSettings settings = ros2_layer::domainSettingsFromEnvironment();
   settings.domain_id = static_cast<uint32_t>(init_options.get_domain_id());
+  settings.security = ros2_layer::participantSecurityFromEnvironment(arguments.enclave);
   init_options_ = init_options;
   if (!state_->init(std::move(arguments), settings)) {
     throw ContextAlreadyInitialized();

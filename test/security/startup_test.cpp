@@ -1,0 +1,158 @@
+// Enforced security that cannot be had stops the node before anything of it reaches the
+// network, in one line that names what is wrong; permissive, the node warns once and runs.
+#include <dds/dds.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "keystore_rig.hpp"
+#include "robot_peer.hpp"
+#include "ros2_layer/participant.hpp"
+#include "teleop_process.hpp"
+
+namespace tavrin_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+/// Counts the participants that join this test's domain while it exists, as DDS discovery
+/// (on loopback, like every test) sees them.
+class ParticipantWatch {
+public:
+  ParticipantWatch()
+      : participant_(ros2_layer::domainSettingsFromEnvironment()),
+        reader_(dds_create_reader(
+            participant_.handle(), DDS_BUILTIN_TOPIC_DCPSPARTICIPANT, nullptr, nullptr)) {
+    dds_get_guid(participant_.handle(), &own_guid_);
+  }
+  ~ParticipantWatch() { dds_delete(reader_); }
+
+  /// Participants seen other than the watch's own; one that left is still counted.
+  size_t othersSeen() const {
+    constexpr size_t kMost = 64;
+    void * samples[kMost] = {};
+    dds_sample_info_t infos[kMost];
+    const dds_return_t count = dds_read(reader_, samples, infos, kMost, kMost);
+    size_t others = 0;
+    for (dds_return_t i = 0; i < count; ++i) {
+      const auto * sample = static_cast<const dds_builtintopic_participant_t *>(samples[i]);
+      others += std::memcmp(&sample->key, &own_guid_, sizeof(own_guid_)) != 0 ? 1 : 0;
+    }
+    if (count > 0) {
+      dds_return_loan(reader_, samples, count);
+    }
+    return others;
+  }
+
+private:
+  ros2_layer::Participant participant_;
+  dds_entity_t reader_;
+  dds_guid_t own_guid_{};
+};
+
+std::string contentOf(const fs::path & file) {
+  std::ostringstream content;
+  content << std::ifstream(file).rdbuf();
+  return content.str();
+}
+
+/// A copy of the node's enclave as /tavrin/`name` with `file` holding `content`, or removed
+/// when `content` is empty.
+std::string damagedEnclave(
+    const Keystore & keystore, const std::string & name, const std::string & file,
+    const std::string & content) {
+  const std::string enclave = "/tavrin/" + name;
+  const fs::path folder = keystore.enclaveFolder(enclave);
+  fs::copy(
+      keystore.enclaveFolder("/tavrin/teleop_node"), folder,
+      fs::copy_options::copy_symlinks | fs::copy_options::recursive);
+  fs::remove(folder / file);
+  if (!content.empty()) {
+    std::ofstream(folder / file) << content;
+  }
+  return enclave;
+}
+
+struct Refusal {
+  const char * situation;
+  std::vector<std::string> ros_arguments;
+  std::vector<std::string> environment;
+  std::string named;  // what the error line must name
+};
+
+TEST(SecuredStartup, EnforceRefusesBeforeJoiningTheNetworkAndNamesWhatIsWrong) {
+  Keystore keystore;
+  ParticipantWatch watch;
+  const std::string nowhere = keystore.path() + "/nowhere";
+  const std::vector<Refusal> refusals{
+      {"no keystore", {}, {"ROS_SECURITY_KEYSTORE=" + nowhere},
+       "keystore directory '" + nowhere + "' (ROS_SECURITY_KEYSTORE) does not exist"},
+      {"keystore not set", {}, {"ROS_SECURITY_KEYSTORE="}, "ROS_SECURITY_KEYSTORE is not set"},
+      {"no enclave", {"--enclave", "/tavrin/nobody"}, {},
+       "directory '" + keystore.enclaveFolder("/tavrin/nobody") + "' does not exist"},
+      {"no enclave by override", {}, {"ROS_SECURITY_ENCLAVE_OVERRIDE=/tavrin/nobody"},
+       "no enclave '/tavrin/nobody' (ROS_SECURITY_ENCLAVE_OVERRIDE)"},
+      {"a missing file", {"--enclave", damagedEnclave(keystore, "no_key", "key.pem", "")}, {},
+       "'" + keystore.enclaveFolder("/tavrin/no_key") + "/key.pem' is missing or unreadable"},
+      {"a file that is no certificate",
+       {"--enclave", damagedEnclave(keystore, "no_cert", "cert.pem", "not a certificate\n")}, {},
+       "'" + keystore.enclaveFolder("/tavrin/no_cert") + "/cert.pem' holds no PEM"},
+      // A valid certificate that does not belong to the key beside it: only Cyclone can tell.
+      {"the certificate of another enclave",
+       {"--enclave",
+        damagedEnclave(
+            keystore, "wrong_cert", "cert.pem",
+            contentOf(keystore.enclaveFolder("/tavrin/demo_robot") + "/cert.pem"))},
+       {}, "the security files in '" + keystore.enclaveFolder("/tavrin/wrong_cert") + "'"},
+  };
+
+  for (const Refusal & refusal : refusals) {
+    SCOPED_TRACE(refusal.situation);
+    auto environment = keystore.environment("Enforce");
+    environment.insert(environment.end(), refusal.environment.begin(), refusal.environment.end());
+    TeleopProcess node(refusal.ros_arguments, environment);
+    const auto status = node.waitForExit();
+    ASSERT_TRUE(status) << node.output();
+    // Exited by itself with a failure status: no abort, no core dump.
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) != 0) << node.output();
+    // One line of ours; where Cyclone refuses the files, its own reason comes before it.
+    EXPECT_EQ(node.countOutput("tavrin_arm_teleop_node: failed to "), 1U) << node.output();
+    EXPECT_EQ(node.countOutput("SECURITY ERROR: "), 1U) << node.output();
+    EXPECT_LE(node.lines().size(), 2U) << node.output();
+    EXPECT_NE(node.output().find(refusal.named), std::string::npos) << node.output();
+  }
+  EXPECT_EQ(watch.othersSeen(), 0U);
+}
+
+TEST(SecuredStartup, PermissiveWithoutAKeystoreWarnsOnceAndRunsUnsecured) {
+  ParticipantWatch watch;
+  TeleopProcess node(
+      {"-p", "joy_dev:=/joy"},
+      {"ROS_SECURITY_ENABLE=true", "ROS_SECURITY_STRATEGY=Permissive",
+       "ROS_SECURITY_KEYSTORE=/nonexistent/keystore"});
+  ASSERT_TRUE(node.waitForStartup()) << node.output();
+  RobotPeer peer;
+  EXPECT_TRUE(peer.waitForTeleopNode());
+  EXPECT_EQ(node.countOutput("[WARN]"), 1U) << node.output();
+  EXPECT_EQ(
+      node.countOutput("SECURITY WARNING: keystore directory '/nonexistent/keystore' "
+                       "(ROS_SECURITY_KEYSTORE) does not exist"),
+      1U)
+      << node.output();
+  // Unsecured, it loads none of the DDS Security plugins.
+  std::ostringstream maps;
+  maps << std::ifstream("/proc/" + std::to_string(node.pid()) + "/maps").rdbuf();
+  EXPECT_EQ(maps.str().find("dds_security"), std::string::npos);
+  // The watch itself sees a node that joins.
+  EXPECT_GT(watch.othersSeen(), 0U);
+  EXPECT_TRUE(node.interruptAndExitCleanly());
+}
+
+}  // namespace
+}  // namespace tavrin_test
