@@ -108,17 +108,23 @@ bool holdsPem(std::ifstream & stream) {
   return false;
 }
 
-/// The URI of a file the participant needs; Cyclone would reject a certificate or key that is
-/// no PEM without saying which, so that is checked here.
+/// The URI of a file the participant needs. Only a missing file is the permissive case: one
+/// that is there but unusable makes Cyclone refuse the participant whatever the strategy, and
+/// a certificate or key that is no PEM is refused here, where the file can still be named.
 std::string fileUri(const fs::path & file) {
   std::error_code error;
+  if (!fs::is_regular_file(file, error)) {
+    throw SecurityProblem("security file '" + file.string() + "' is missing");
+  }
   std::ifstream stream(file);
-  if (!fs::is_regular_file(file, error) || !stream) {
-    throw SecurityProblem("security file '" + file.string() + "' is missing or unreadable");
+  if (!stream) {
+    throwLayerError(
+        kErrorPrefix, "SECURITY ERROR: security file '" + file.string() + "' cannot be read");
   }
   if (file.extension() == ".pem" && !holdsPem(stream)) {
-    throw SecurityProblem(
-        "security file '" + file.string() + "' holds no PEM certificate, key or list");
+    throwLayerError(
+        kErrorPrefix, "SECURITY ERROR: security file '" + file.string() +
+                          "' holds no PEM certificate, key or revocation list");
   }
   return "file:" + file.string();
 }

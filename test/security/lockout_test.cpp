@@ -33,8 +33,8 @@ TEST(SecuredPeers, OnlyAPeerOfTheKeystoreWithAGrantForJoyMovesTheArm) {
   TeleopProcess node(
       {"-p", "joy_dev:=/joy", "--enclave", "/tavrin/teleop_node"}, keystore.environment());
   ChildProcess robot(demoRobot("/tavrin/demo_robot"), keystore.environment());
-  ASSERT_TRUE(node.waitForStartup()) << node.output();
-  ASSERT_TRUE(robot.waitForOutput("robot serves")) << robot.output();
+  ASSERT_TRUE(node.waitForStartup(60s)) << node.output();
+  ASSERT_TRUE(robot.waitForOutput("robot serves", 60s)) << robot.output();
 
   RobotPeer unsecured;  // this test process runs without security
   ChildProcess foreign(
@@ -42,9 +42,10 @@ TEST(SecuredPeers, OnlyAPeerOfTheKeystoreWithAGrantForJoyMovesTheArm) {
   ChildProcess ungranted(joyPeer(kUngrantedAxis, "/tavrin/demo_robot"), keystore.environment());
   ChildProcess operator_peer(
       joyPeer(kOperatorAxis, "/tavrin/virtual_controller"), keystore.environment());
-  ASSERT_TRUE(robot.waitForOutput(kOperatorMotion)) << robot.output() << node.output();
-  ASSERT_TRUE(operator_peer.waitForOutput("motion received")) << operator_peer.output();
-  ASSERT_TRUE(foreign.waitForOutput("publishing")) << foreign.output();
+  // Secured discovery signs and encrypts every handshake: slow on a loaded machine.
+  ASSERT_TRUE(robot.waitForOutput(kOperatorMotion, 120s)) << robot.output() << node.output();
+  ASSERT_TRUE(operator_peer.waitForOutput("motion received", 60s)) << operator_peer.output();
+  ASSERT_TRUE(foreign.waitForOutput("publishing", 60s)) << foreign.output();
 
   // The operator's peer found the node; the others have had as long, and now get more.
   const auto until = std::chrono::steady_clock::now() + 3s;
@@ -63,7 +64,8 @@ TEST(SecuredPeers, OnlyAPeerOfTheKeystoreWithAGrantForJoyMovesTheArm) {
   const auto ungranted_status = ungranted.waitForExit(5s);
   EXPECT_TRUE(ungranted_status && WIFEXITED(*ungranted_status) && WEXITSTATUS(*ungranted_status) != 0)
       << ungranted.output();
-  EXPECT_EQ(ungranted.countOutput("publishing"), 0U) << ungranted.output();
+  EXPECT_NE(ungranted.output().find("'rt/joy': Not Allowed By Security"), std::string::npos)
+      << ungranted.output();
   EXPECT_TRUE(node.interruptAndExitCleanly());
 }
 

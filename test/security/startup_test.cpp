@@ -99,7 +99,7 @@ TEST(SecuredStartup, EnforceRefusesBeforeJoiningTheNetworkAndNamesWhatIsWrong) {
       {"no enclave by override", {}, {"ROS_SECURITY_ENCLAVE_OVERRIDE=/tavrin/nobody"},
        "no enclave '/tavrin/nobody' (ROS_SECURITY_ENCLAVE_OVERRIDE)"},
       {"a missing file", {"--enclave", damagedEnclave(keystore, "no_key", "key.pem", "")}, {},
-       "'" + keystore.enclaveFolder("/tavrin/no_key") + "/key.pem' is missing or unreadable"},
+       "'" + keystore.enclaveFolder("/tavrin/no_key") + "/key.pem' is missing"},
       {"a file that is no certificate",
        {"--enclave", damagedEnclave(keystore, "no_cert", "cert.pem", "not a certificate\n")}, {},
        "'" + keystore.enclaveFolder("/tavrin/no_cert") + "/cert.pem' holds no PEM"},
