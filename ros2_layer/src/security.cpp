@@ -180,6 +180,7 @@ ParticipantSecurity participantSecurityFromEnvironment(const std::string & encla
     const fs::path folder = findEnclaveFolder(enclave);
     security.properties = securityProperties(folder);
     security.enclave_folder = folder.string();
+    std::cerr << "[INFO] [rcl]: Found security directory: " << security.enclave_folder << "\n";
   } catch (const SecurityProblem & problem) {
     if (environment(kStrategyVariable) == "Enforce") {
       throwLayerError(kErrorPrefix, std::string("SECURITY ERROR: ") + problem.what());
