@@ -22,6 +22,7 @@ set -euo pipefail
 
 if [ $# -ne 1 ] || [ "${1:0:1}" = - ]; then
   sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2
+  [ "${1:-}" = --help ] && exit 0
   exit 2
 fi
 keystore=$1

@@ -66,7 +66,8 @@ std::string participantFailure(const ParticipantSecurity & security) {
   }
   // Cyclone names the file it rejected only in its own log; point the operator at the folder.
   return "failed to create DDS participant: SECURITY ERROR: the security files in '" +
-         security.enclave_folder + "' were refused (a certificate, key or signed document there "
+         security.enclave_folder +
+         "' were refused (a certificate, key or signed document there "
          "is invalid, or does not match the others)";
 }
 

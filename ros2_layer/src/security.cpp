@@ -93,8 +93,8 @@ fs::path findEnclaveFolder(const std::string & enclave) {
   const fs::path folder = enclaveFolder(keystore, name);
   if (!fs::is_directory(folder, error)) {
     throw SecurityProblem(
-        "directory '" + folder.string() + "' does not exist: the keystore has no enclave '" +
-        name + "' (" + (override_name.empty() ? "--enclave" : kOverrideVariable) + ")");
+        "directory '" + folder.string() + "' does not exist: the keystore has no enclave '" + name +
+        "' (" + (override_name.empty() ? "--enclave" : kOverrideVariable) + ")");
   }
   return folder;
 }
@@ -186,8 +186,8 @@ ParticipantSecurity participantSecurityFromEnvironment(const std::string & encla
       throwLayerError(kErrorPrefix, std::string("SECURITY ERROR: ") + problem.what());
     }
     // Permissive: the participant joins unsecured, so the operator must hear of it once.
-    std::cerr << "[WARN] [rcl]: SECURITY WARNING: " << problem.what() << "; "
-              << kStrategyVariable << " is not Enforce, so this process runs without security\n";
+    std::cerr << "[WARN] [rcl]: SECURITY WARNING: " << problem.what() << "; " << kStrategyVariable
+              << " is not Enforce, so this process runs without security\n";
     security.properties.clear();
   }
   return security;

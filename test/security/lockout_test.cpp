@@ -62,7 +62,8 @@ TEST(SecuredPeers, OnlyAPeerOfTheKeystoreWithAGrantForJoyMovesTheArm) {
   // Permissions are checked where the publisher is made: without a grant there is no "/joy"
   // writer to match.
   const auto ungranted_status = ungranted.waitForExit(5s);
-  EXPECT_TRUE(ungranted_status && WIFEXITED(*ungranted_status) && WEXITSTATUS(*ungranted_status) != 0)
+  EXPECT_TRUE(
+      ungranted_status && WIFEXITED(*ungranted_status) && WEXITSTATUS(*ungranted_status) != 0)
       << ungranted.output();
   EXPECT_NE(ungranted.output().find("'rt/joy': Not Allowed By Security"), std::string::npos)
       << ungranted.output();

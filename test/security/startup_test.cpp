@@ -26,8 +26,8 @@ namespace fs = std::filesystem;
 class ParticipantWatch {
 public:
   ParticipantWatch()
-      : participant_(ros2_layer::domainSettingsFromEnvironment()),
-        reader_(dds_create_reader(
+      : participant_(ros2_layer::domainSettingsFromEnvironment())
+      , reader_(dds_create_reader(
             participant_.handle(), DDS_BUILTIN_TOPIC_DCPSPARTICIPANT, nullptr, nullptr)) {
     dds_get_guid(participant_.handle(), &own_guid_);
   }
@@ -91,25 +91,34 @@ TEST(SecuredStartup, EnforceRefusesBeforeJoiningTheNetworkAndNamesWhatIsWrong) {
   ParticipantWatch watch;
   const std::string nowhere = keystore.path() + "/nowhere";
   const std::vector<Refusal> refusals{
-      {"no keystore", {}, {"ROS_SECURITY_KEYSTORE=" + nowhere},
+      {"no keystore",
+       {},
+       {"ROS_SECURITY_KEYSTORE=" + nowhere},
        "keystore directory '" + nowhere + "' (ROS_SECURITY_KEYSTORE) does not exist"},
       {"keystore not set", {}, {"ROS_SECURITY_KEYSTORE="}, "ROS_SECURITY_KEYSTORE is not set"},
-      {"no enclave", {"--enclave", "/tavrin/nobody"}, {},
+      {"no enclave",
+       {"--enclave", "/tavrin/nobody"},
+       {},
        "directory '" + keystore.enclaveFolder("/tavrin/nobody") + "' does not exist"},
-      {"no enclave by override", {}, {"ROS_SECURITY_ENCLAVE_OVERRIDE=/tavrin/nobody"},
+      {"no enclave by override",
+       {},
+       {"ROS_SECURITY_ENCLAVE_OVERRIDE=/tavrin/nobody"},
        "no enclave '/tavrin/nobody' (ROS_SECURITY_ENCLAVE_OVERRIDE)"},
-      {"a missing file", {"--enclave", damagedEnclave(keystore, "no_key", "key.pem", "")}, {},
+      {"a missing file",
+       {"--enclave", damagedEnclave(keystore, "no_key", "key.pem", "")},
+       {},
        "'" + keystore.enclaveFolder("/tavrin/no_key") + "/key.pem' is missing"},
       {"a file that is no certificate",
-       {"--enclave", damagedEnclave(keystore, "no_cert", "cert.pem", "not a certificate\n")}, {},
+       {"--enclave", damagedEnclave(keystore, "no_cert", "cert.pem", "not a certificate\n")},
+       {},
        "'" + keystore.enclaveFolder("/tavrin/no_cert") + "/cert.pem' holds no PEM"},
       // A valid certificate that does not belong to the key beside it: only Cyclone can tell.
       {"the certificate of another enclave",
-       {"--enclave",
-        damagedEnclave(
-            keystore, "wrong_cert", "cert.pem",
-            contentOf(keystore.enclaveFolder("/tavrin/demo_robot") + "/cert.pem"))},
-       {}, "the security files in '" + keystore.enclaveFolder("/tavrin/wrong_cert") + "'"},
+       {"--enclave", damagedEnclave(
+                         keystore, "wrong_cert", "cert.pem",
+                         contentOf(keystore.enclaveFolder("/tavrin/demo_robot") + "/cert.pem"))},
+       {},
+       "the security files in '" + keystore.enclaveFolder("/tavrin/wrong_cert") + "'"},
   };
 
   for (const Refusal & refusal : refusals) {
@@ -134,9 +143,8 @@ TEST(SecuredStartup, EnforceRefusesBeforeJoiningTheNetworkAndNamesWhatIsWrong) {
 TEST(SecuredStartup, PermissiveWithoutAKeystoreWarnsOnceAndRunsUnsecured) {
   ParticipantWatch watch;
   TeleopProcess node(
-      {"-p", "joy_dev:=/joy"},
-      {"ROS_SECURITY_ENABLE=true", "ROS_SECURITY_STRATEGY=Permissive",
-       "ROS_SECURITY_KEYSTORE=/nonexistent/keystore"});
+      {"-p", "joy_dev:=/joy"}, {"ROS_SECURITY_ENABLE=true", "ROS_SECURITY_STRATEGY=Permissive",
+                                "ROS_SECURITY_KEYSTORE=/nonexistent/keystore"});
   ASSERT_TRUE(node.waitForStartup()) << node.output();
   RobotPeer peer;
   EXPECT_TRUE(peer.waitForTeleopNode());
