@@ -75,7 +75,7 @@ make_governance() {
   [ -f "$keystore/enclaves/governance.p7s" ] && return
   cat > "$keystore/enclaves/governance.xml" << EOF
 <?xml version="1.0" encoding="UTF-8"?>
-<dds xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" xsi:noNamespaceSchemaLocation="http://www.omg.org/spec/DDS-SECURITY/20170901/omg_shared_ca_governance.xsd">
+<dds>
   <domain_access_rules>
     <domain_rule>
       <domains>
@@ -206,7 +206,7 @@ make_enclave() {
   not_after=$(iso_date "$(openssl x509 -in "$folder/cert.pem" -noout -enddate | cut -d= -f2)")
   {
     cat << EOF
-<dds xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" xsi:noNamespaceSchemaLocation="http://www.omg.org/spec/DDS-SECURITY/20170901/omg_shared_ca_permissions.xsd">
+<dds>
   <permissions>
     <grant name="$enclave">
       <subject_name>CN=$enclave</subject_name>
