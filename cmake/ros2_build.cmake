@@ -37,7 +37,8 @@ install(TARGETS tavrin_arm_teleop_node DESTINATION lib/${PROJECT_NAME})
 
 foreach(dir launch config)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir})
-    install(DIRECTORY ${dir} DESTINATION share/${PROJECT_NAME})
+    install(DIRECTORY ${dir} DESTINATION share/${PROJECT_NAME}
+      PATTERN "__pycache__" EXCLUDE PATTERN "*.pyc" EXCLUDE)
   endif()
 endforeach()
 

@@ -18,6 +18,10 @@ import unittest
 
 import yaml
 
+# Loading the launch file must not leave a bytecode cache in the source tree, which colcon
+# would then install with the launch folder.
+sys.dont_write_bytecode = True
+
 ROOT = pathlib.Path(sys.argv.pop(1) if len(sys.argv) > 1 else '.').resolve()
 CONFIG = ROOT / 'config'
 # The node's own files: the one that wires it up first.
