@@ -43,7 +43,14 @@ int main(int argc, char ** argv) {
       return status;
     }
     std::shared_ptr<tavrin_arm_teleop::TeleopNode> shared_node = std::move(node);
-    rclcpp::spin(shared_node);
+    try {
+      rclcpp::spin(shared_node);
+    } catch (const std::exception &) {
+      // A signal just before spinning leaves Humble's executor no context to start with.
+      if (rclcpp::ok()) {
+        throw;
+      }
+    }
   }
   rclcpp::shutdown();
   return 0;
