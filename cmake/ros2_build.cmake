@@ -42,4 +42,11 @@ foreach(dir launch config)
   endif()
 endforeach()
 
+# colcon test: the node's end-to-end tests, from the same sources as in the bundled build, run
+# against the real stack.
+if(BUILD_TESTING AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/test/CMakeLists.txt)
+  include(cmake/tavrin_testing.cmake)
+  add_subdirectory(test)
+endif()
+
 ament_package()

@@ -47,7 +47,7 @@ std::vector<std::string> firstBodies(const TeleopProcess & node, size_t count) {
 TEST(Startup, DefaultsLogTheConfigurationAndReadTheDefaultDevice) {
   TeleopProcess node({}, {"SPDLOG_STDOUT=", "SPDLOG_SYSTEMD=", "SPDLOG_LEVEL="});
   ASSERT_TRUE(node.waitForOutput("Joy /dev/input/js0 open failed"));
-  const auto lines = node.lines();
+  const auto lines = ownLines(node);
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(lines[0], "environment variable SPDLOG_STDOUT is not set, and set true");
   EXPECT_EQ(lines[1], "environment variable SPDLOG_SYSTEMD is not set, and set false");
@@ -134,7 +134,7 @@ TEST(Startup, BadParametersAndArgumentsEndTheProcessWithOneLineNamingThem) {
     const auto status = node.waitForExit(30s);
     ASSERT_TRUE(status.has_value()) << given;
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << given << ": " << *status;
-    const auto lines = node.lines();
+    const auto lines = ownLines(node);
     ASSERT_EQ(lines.size(), 1u) << given << ": " << node.output();
     EXPECT_NE(lines[0].find(named), std::string::npos) << given << ": " << lines[0];
   }
