@@ -119,6 +119,7 @@ TEST(Startup, BadParametersAndArgumentsEndTheProcessWithOneLineNamingThem) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
       {{"-p", "deadzone:=1"}, "'deadzone'"},
       {{"-p", "deadzone:=abc"}, "'deadzone'"},
+      {{"-p", "deadzone:=1.0"}, "'deadzone'"},
       {{"-p", "deadzone:=1.5"}, "'deadzone'"},
       {{"-p", "deadzone:=-0.1"}, "'deadzone'"},
       {{"-p", "joy_dev:=5"}, "'joy_dev'"},
