@@ -37,8 +37,16 @@ install(TARGETS tavrin_arm_teleop_node DESTINATION lib/${PROJECT_NAME})
 
 foreach(dir launch config)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir})
-    install(DIRECTORY ${dir} DESTINATION share/${PROJECT_NAME})
+    install(DIRECTORY ${dir} DESTINATION share/${PROJECT_NAME}
+      PATTERN "__pycache__" EXCLUDE PATTERN "*.pyc" EXCLUDE)
   endif()
 endforeach()
+
+# colcon test: the node's end-to-end tests, from the same sources as in the bundled build, run
+# against the real stack.
+if(BUILD_TESTING AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/test/CMakeLists.txt)
+  include(cmake/tavrin_testing.cmake)
+  add_subdirectory(test)
+endif()
 
 ament_package()

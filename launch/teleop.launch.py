@@ -8,6 +8,7 @@ here. A parameter argument left empty keeps the value from the files.
   ros2 launch tavrin_arm_teleop teleop.launch.py controller:=xbox joy_dev:=/dev/input/js1
   ros2 launch tavrin_arm_teleop teleop.launch.py joy_dev:=/joy joy_btns:='[4, 0, 2, 3, 1, 5, 6, 7]'
   ros2 launch tavrin_arm_teleop teleop.launch.py config:=/etc/tavrin/teleop.yaml
+  ros2 launch tavrin_arm_teleop teleop.launch.py controller:=xbox enable_button:=5
 """
 
 import os
@@ -23,10 +24,12 @@ PACKAGE = 'tavrin_arm_teleop'
 # name, description; an empty value keeps what the config files say.
 PARAMETER_ARGUMENTS = (
     ('deadzone', 'stick dead band as a fraction of full travel, in [0, 1)'),
-    ('joy_dev', 'input: a /dev/input/jsN device, /joy for sensor_msgs/Joy, else no input'),
+    ('joy_dev', 'input: a joystick device (/dev/input/jsN, /dev/input/by-id/...-joystick, '
+                '/dev/input/by-path/...-joystick), /joy for sensor_msgs/Joy, else no input'),
     ('joy_axis', 'axis remap, e.g. [1, 0, 2, 3, 4, 5]: linear x y z, angular x y z'),
     ('joy_btns', 'button remap, e.g. [4, 0, 2, 3, 1, 5, 6, 7]: reverse, grab, I/O off, '
                  'I/O on, e-stop, (none), joint space, cartesian space'),
+    ('enable_button', 'button to hold for motion, -1 for none (motion always on)'),
 )
 
 # The node's logging facade reads these once, at its first log line.

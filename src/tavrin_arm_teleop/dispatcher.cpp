@@ -53,6 +53,10 @@ std::optional<double> readAxis(const sensor_msgs::msg::Joy & sample, int64_t axi
 
 bool isTriggerComponent(size_t component) { return component == 2 || component == 5; }
 
+// The trigger transform and the stick scaling both turn a resting 0.0 into -0.0, which an
+// operator echoing the topic reads as a command.
+double withoutNegativeZero(double value) { return value == 0.0 ? 0.0 : value; }
+
 }  // namespace
 
 void TeleopNode::Impl::joyTeleopProc(std::shared_ptr<sensor_msgs::msg::Joy> msg) {
@@ -131,13 +135,20 @@ void TeleopNode::Impl::publishSpace(bool joint_space) {
 
 void TeleopNode::Impl::publishMotion() {
   geometry_msgs::msg::Twist msg;
-  msg.linear.x = joy_axes[0];
-  msg.linear.y = joy_axes[1];
-  msg.linear.z = joy_axes[2];
-  msg.angular.x = joy_axes[3];
-  msg.angular.y = joy_axes[4];
-  msg.angular.z = joy_axes[5];
+  // Robot arms are driven with a button held: the very sample that releases it stops the arm.
+  if (motionEnabled()) {
+    msg.linear.x = withoutNegativeZero(joy_axes[0]);
+    msg.linear.y = withoutNegativeZero(joy_axes[1]);
+    msg.linear.z = withoutNegativeZero(joy_axes[2]);
+    msg.angular.x = withoutNegativeZero(joy_axes[3]);
+    msg.angular.y = withoutNegativeZero(joy_axes[4]);
+    msg.angular.z = withoutNegativeZero(joy_axes[5]);
+  }
   teleop_mov_pub_->publish(msg);
+}
+
+bool TeleopNode::Impl::motionEnabled() const {
+  return enable_button_ == kNoEnableButton || isPressed(enable_button_);
 }
 
 void TeleopNode::Impl::publishZeroMotion() {

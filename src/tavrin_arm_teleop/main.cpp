@@ -1,27 +1,56 @@
 // The node as a program of its own.
+#include <cstdio>
 #include <exception>
-#include <iostream>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "rclcpp/rclcpp.hpp"
 #include "tavrin_arm_teleop/teleop_node.hpp"
 
+namespace {
+
+// A bad parameter or argument is the operator's to fix: one line that names it and ends the
+// program, rather than an abort and a core dump.
+int reportStartupFailure(const std::exception & error) {
+  std::string line = error.what();
+  // Some messages point at a name with a caret on lines of their own.
+  for (char & character : line) {
+    character = character == '\n' ? ' ' : character;
+  }
+  std::fprintf(stderr, "tavrin_arm_teleop_node: cannot start: %s\n", line.c_str());
+  return 1;
+}
+
+}  // namespace
+
 int main(int argc, char ** argv) {
-  // A refusal to start (security settings, arguments) is one line for the operator and a
-  // failure status, not an abort with a core dump.
   try {
     rclcpp::init(argc, argv);
-    {
-      rclcpp::NodeOptions options;
-      auto node = std::make_unique<tavrin_arm_teleop::TeleopNode>(options);
-      std::shared_ptr<tavrin_arm_teleop::TeleopNode> shared_node = std::move(node);
-      rclcpp::spin(shared_node);
-    }
   } catch (const std::exception & error) {
-    std::cerr << "tavrin_arm_teleop_node: " << error.what() << std::endl;
-    rclcpp::shutdown();
-    return 1;
+    return reportStartupFailure(error);
+  }
+  {
+    rclcpp::NodeOptions options;
+    std::unique_ptr<tavrin_arm_teleop::TeleopNode> node;
+    try {
+      node = std::make_unique<tavrin_arm_teleop::TeleopNode>(options);
+    } catch (const std::exception & error) {
+      // A SIGINT or SIGTERM while the node was starting shut the library down under it: that
+      // is a request to stop, not a failure.
+      const int status = rclcpp::ok() ? reportStartupFailure(error) : 0;
+      rclcpp::shutdown();
+      return status;
+    }
+    std::shared_ptr<tavrin_arm_teleop::TeleopNode> shared_node = std::move(node);
+    try {
+      rclcpp::spin(shared_node);
+    } catch (const std::exception &) {
+      // A signal just before spinning leaves Humble's executor no context to start with.
+      if (rclcpp::ok()) {
+        throw;
+      }
+    }
   }
   rclcpp::shutdown();
   return 0;

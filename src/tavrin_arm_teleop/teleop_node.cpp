@@ -1,10 +1,12 @@
 // The operator's game controller drives the Tavrin arm through this node: a joystick sample
 // becomes a motion command, a control-space selection, a control I/O command, an emergency
 // stop or a grab task. This file wires the node up and takes it down.
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "logging/global_logger.hpp"
@@ -16,7 +18,22 @@ namespace {
 
 constexpr char kNodeName[] = "tavrin_arm_teleop_node";
 constexpr char kJoyTopic[] = "/joy";
-constexpr char kJoyDevicePrefix[] = "/dev/input/js";
+constexpr std::string_view kJoyDevicePrefix = "/dev/input/js";
+// udev's links to a joystick device keep their names across replugs and USB ports.
+constexpr std::array<std::string_view, 2> kStableDeviceFolders{
+    "/dev/input/by-id/", "/dev/input/by-path/"};
+constexpr std::string_view kJoystickLinkSuffix = "-joystick";
+// The event device of the same controller: its records are not joystick events, and read as
+// such they would press buttons and move the arm at random.
+constexpr std::string_view kEventLinkSuffix = "-event-joystick";
+
+bool isStableJoystickLink(std::string_view path) {
+  const bool in_stable_folder = std::any_of(
+      kStableDeviceFolders.begin(), kStableDeviceFolders.end(),
+      [path](std::string_view folder) { return path.starts_with(folder); });
+  return in_stable_folder && path.ends_with(kJoystickLinkSuffix) &&
+         !path.ends_with(kEventLinkSuffix);
+}
 
 }  // namespace
 
@@ -39,6 +56,12 @@ void TeleopNode::Impl::declareParameters() {
   joy_dev_ = node_.declare_parameter("joy_dev", std::string("/dev/input/js0"));
   joy_axis_ = node_.declare_parameter("joy_axis", joy_axis_);
   joy_btns_ = node_.declare_parameter("joy_btns", joy_btns_);
+  enable_button_ = node_.declare_parameter("enable_button", kNoEnableButton);
+  if (enable_button_ < kNoEnableButton) {
+    throw rclcpp::exceptions::InvalidParameterValueException(
+        "parameter 'enable_button' must be a button number, or -1 for none, got " +
+        std::to_string(enable_button_));
+  }
 }
 
 void TeleopNode::Impl::logConfiguration() {
@@ -67,6 +90,9 @@ void TeleopNode::Impl::logConfiguration() {
   for (const auto & [entry, member] : kButtonRoles) {
     this->*member = joy_btns_[entry];
   }
+  if (enable_button_ != kNoEnableButton) {
+    LOG_INFO("Enable button: {}, the arm moves only while it is held", enable_button_);
+  }
 }
 
 void TeleopNode::Impl::createEndpoints() {
@@ -87,9 +113,19 @@ void TeleopNode::Impl::startInput() {
   if (joy_dev_ == kJoyTopic) {
     joy_sub_ = node_.create_subscription<sensor_msgs::msg::Joy>(
         kJoyTopic, rclcpp::QoS(10), std::bind(&Impl::joyTeleopProc, this, std::placeholders::_1));
-  } else if (joy_dev_.rfind(kJoyDevicePrefix, 0) == 0) {
+  } else if (readsJoystickDevice()) {
     joy_thread_ = std::thread(&Impl::joyDataThread, this);
+  } else {
+    LOG_INFO(
+        "joy_dev {} selects no input: use /joy, or a joystick device path (/dev/input/jsN, "
+        "/dev/input/by-id/...-joystick, /dev/input/by-path/...-joystick)",
+        joy_dev_);
   }
+}
+
+bool TeleopNode::Impl::readsJoystickDevice() const {
+  const std::string_view path = joy_dev_;
+  return path.starts_with(kJoyDevicePrefix) || isStableJoystickLink(path);
 }
 
 void TeleopNode::Impl::joyStop() {

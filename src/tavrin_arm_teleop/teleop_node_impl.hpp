@@ -34,6 +34,8 @@ using ArmTaskGoalHandle = rclcpp_action::ClientGoalHandle<ArmTaskDecision>;
 
 // An analogue trigger's axis value when it is fully released.
 constexpr double kTriggerRest = 1.0;
+// The "enable_button" value that leaves motion commands on without any button held.
+constexpr int64_t kNoEnableButton = -1;
 
 class TeleopNode::Impl {
 public:
@@ -59,6 +61,7 @@ private:
   void logConfiguration();
   void createEndpoints();
   void startInput();
+  bool readsJoystickDevice() const;
 
   void joyDataThread();
   void closeDevice();
@@ -74,6 +77,7 @@ private:
   void applyTriggerTransform();
   void publishSpace(bool joint_space);
   void publishMotion();
+  bool motionEnabled() const;
   void publishZeroMotion();
   void evaluateControlIo(bool on_pressed, bool off_pressed);
   void publishControlIo(int state);
@@ -108,6 +112,8 @@ private:
   int64_t btn_ctrl_io_on_ = 0;
   int64_t btn_joint_space_ = 0;
   int64_t btn_cartesian_space_ = 0;
+  // The button that must be held for the arm to move; kNoEnableButton: motion is always on.
+  int64_t enable_button_ = kNoEnableButton;
   double deadzone_ = 0.0;
   std::string joy_dev_;
   std::string arm_task_center_action_ = "/tavrinpro_action/arm_task";

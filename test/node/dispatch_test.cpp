@@ -76,6 +76,8 @@ void expectTwist(
                                      twist.angular.x, twist.angular.y, twist.angular.z};
   for (size_t i = 0; i < 6; ++i) {
     EXPECT_NEAR(actual[i], expected[i], 1e-6) << what << ", component " << i;
+    // An echo of the topic shows -0.0 to the operator as if it were a command.
+    EXPECT_FALSE(actual[i] == 0.0 && std::signbit(actual[i])) << what << ", component " << i;
   }
 }
 
@@ -182,6 +184,29 @@ TEST_F(Dispatch, ButtonsOutsideTheSampleCountAsReleased) {
   EXPECT_TRUE(peer_.spaces().empty());
   EXPECT_TRUE(peer_.ctrlIo().empty());
   EXPECT_EQ(node_->countOutput("button press"), 0u);
+}
+
+TEST_F(Dispatch, EnableButtonGatesMotionAndNoOtherButton) {
+  RobotPeer estop_service(estopServer(EstopBehaviour::kAnswer));
+  start({"-p", "enable_button:=5"});
+  const Axes moved{0.5f, 0, -1, 0, 0, 1};
+  expectTwist(send(moved, pressed({})), {0, 0, 0, 0, 0, 0}, "not held");
+  expectTwist(send(moved, pressed({5})), {0.5, 0, 1, 0, 0, 0}, "held");
+  expectTwist(send(moved, pressed({})), {0, 0, 0, 0, 0, 0}, "released");
+  const size_t released = peer_.twists().size();
+  // Every other role works without it: an emergency stop must never wait for another button.
+  EXPECT_EQ(
+      ctrlIoAfter({pressed({3}), pressed({}), pressed({6}), pressed({}), pressed({1, 4})}),
+      (Commands{{100, 1}}));
+  EXPECT_EQ(peer_.spaces(), std::vector<bool>{true});
+  EXPECT_TRUE(node_->waitForOutput("ArmTaskDecision goal start..."));
+  EXPECT_TRUE(waitUntil([&] { return !estop_service.estopRequestValues().empty(); }));
+  EXPECT_EQ(estop_service.estopRequestValues(), std::vector<bool>{true});
+  const auto twists = peer_.twists();
+  EXPECT_EQ(twists.size(), released + 5);
+  for (size_t i = released; i < twists.size(); ++i) {
+    expectTwist(twists[i], {0, 0, 0, 0, 0, 0}, "buttons without enable");
+  }
 }
 
 TEST_F(Dispatch, GrabAndEstopPressesAreAdmittedOneAtATime) {

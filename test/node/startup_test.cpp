@@ -1,5 +1,6 @@
 // What the node says and does at startup, for each kind of configuration.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -46,7 +47,7 @@ std::vector<std::string> firstBodies(const TeleopProcess & node, size_t count) {
 TEST(Startup, DefaultsLogTheConfigurationAndReadTheDefaultDevice) {
   TeleopProcess node({}, {"SPDLOG_STDOUT=", "SPDLOG_SYSTEMD=", "SPDLOG_LEVEL="});
   ASSERT_TRUE(node.waitForOutput("Joy /dev/input/js0 open failed"));
-  const auto lines = node.lines();
+  const auto lines = ownLines(node);
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(lines[0], "environment variable SPDLOG_STDOUT is not set, and set true");
   EXPECT_EQ(lines[1], "environment variable SPDLOG_SYSTEMD is not set, and set false");
@@ -65,8 +66,11 @@ TEST(Startup, DefaultsLogTheConfigurationAndReadTheDefaultDevice) {
 
 TEST(Startup, ShortRemapTablesArePaddedAndLongOnesLoggedWhole) {
   TeleopProcess node({"-p", "joy_dev:=none", "-p", "joy_axis:=[3, 4]", "-p", "joy_btns:=[9]"});
-  ASSERT_TRUE(node.waitForStartup());
-  const auto expected = startupLines("none", {3, 4, 0, 0, 0, 0}, {9, 0, 0, 0, 0, 0, 0, 0});
+  ASSERT_TRUE(node.waitForOutput("selects no input"));
+  auto expected = startupLines("none", {3, 4, 0, 0, 0, 0}, {9, 0, 0, 0, 0, 0, 0, 0});
+  expected.push_back(
+      "joy_dev none selects no input: use /joy, or a joystick device path (/dev/input/jsN, "
+      "/dev/input/by-id/...-joystick, /dev/input/by-path/...-joystick)");
   EXPECT_EQ(firstBodies(node, expected.size() + 1), expected);
 
   TeleopProcess ten_buttons(
@@ -95,9 +99,12 @@ TEST(InputMode, JoyTopicSubscribesAndOtherValuesReadNothing) {
     EXPECT_EQ(node.countOutput("joyDataThread started"), 0u);
     EXPECT_TRUE(node.interruptAndExitCleanly());
   }
-  for (const std::string joy_dev : {"joy", "/dev/ttyUSB0", "/JOY"}) {
+  // An event device's link is no joystick device: its records would read as random commands.
+  for (const std::string joy_dev :
+       {"joy", "/dev/ttyUSB0", "/JOY", "/dev/input/by-id/usb-Pad-event-joystick",
+        "/dev/input/by-path/pci-0000:00:14.0-usb-0:1:1.0-mouse"}) {
     TeleopProcess node({"-p", "joy_dev:=" + joy_dev});
-    ASSERT_TRUE(node.waitForStartup());
+    ASSERT_TRUE(node.waitForOutput("joy_dev " + joy_dev + " selects no input")) << joy_dev;
     ASSERT_TRUE(peer.waitForMotionPublisher());
     const size_t before = peer.twists().size();
     peer.publishJoy({0.5, 0, 1, 0, 0, 1}, {0});
@@ -108,20 +115,42 @@ TEST(InputMode, JoyTopicSubscribesAndOtherValuesReadNothing) {
   }
 }
 
-TEST(Startup, BadParameterValuesEndTheProcessBeforeAnyEndpoint) {
-  const std::vector<std::pair<std::string, std::string>> cases{
-      {"deadzone:=1", "deadzone"},          {"joy_dev:=5", "joy_dev"},
-      {"joy_axis:=[0.5, 1.5]", "joy_axis"}, {"joy_btns:=true", "joy_btns"},
-      {"deadzone:=1.0", "deadzone"},        {"deadzone:=-0.1", "deadzone"},
+TEST(Startup, BadParametersAndArgumentsEndTheProcessWithOneLineNamingThem) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+      {{"-p", "deadzone:=1"}, "'deadzone'"},
+      {{"-p", "deadzone:=abc"}, "'deadzone'"},
+      {{"-p", "deadzone:=1.0"}, "'deadzone'"},
+      {{"-p", "deadzone:=1.5"}, "'deadzone'"},
+      {{"-p", "deadzone:=-0.1"}, "'deadzone'"},
+      {{"-p", "joy_dev:=5"}, "'joy_dev'"},
+      {{"-p", "joy_axis:=[0.5, 1.5]"}, "'joy_axis'"},
+      {{"-p", "joy_btns:=[a, b]"}, "'joy_btns'"},
+      {{"-p", "joy_btns:=true"}, "'joy_btns'"},
+      {{"-p", "enable_button:=-2"}, "'enable_button'"},
+      {{"--no-such-flag"}, "'--no-such-flag'"},
   };
-  for (const auto & [override_text, name] : cases) {
-    TeleopProcess node({"-p", override_text});
+  for (const auto & [arguments, named] : cases) {
+    const std::string given = arguments.back();
+    TeleopProcess node(arguments);
     const auto status = node.waitForExit(30s);
-    ASSERT_TRUE(status.has_value()) << override_text;
-    EXPECT_FALSE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << override_text;
-    EXPECT_NE(node.output().find("'" + name + "'"), std::string::npos)
-        << override_text << ": " << node.output();
-    EXPECT_EQ(node.countOutput("joy_dev: "), 0u) << override_text;
+    ASSERT_TRUE(status.has_value()) << given;
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << given << ": " << *status;
+    const auto lines = ownLines(node);
+    ASSERT_EQ(lines.size(), 1u) << given << ": " << node.output();
+    EXPECT_NE(lines[0].find(named), std::string::npos) << given << ": " << lines[0];
+  }
+}
+
+TEST(Startup, SignalWhileStartingEndsTheProcessCleanly) {
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    TeleopProcess node({"-p", "joy_dev:=/joy"});
+    // The first log line comes before any endpoint exists.
+    ASSERT_TRUE(node.waitForOutput("joy_dev: "));
+    node.sendSignal(signal_number);
+    const auto status = node.waitForExit(30s);
+    ASSERT_TRUE(status.has_value()) << signal_number;
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+        << signal_number << ": " << *status << "\n" << node.output();
   }
 }
 

@@ -18,6 +18,10 @@ import unittest
 
 import yaml
 
+# Loading the launch file must not leave a bytecode cache in the source tree, which colcon
+# would then install with the launch folder.
+sys.dont_write_bytecode = True
+
 ROOT = pathlib.Path(sys.argv.pop(1) if len(sys.argv) > 1 else '.').resolve()
 CONFIG = ROOT / 'config'
 # The node's own files: the one that wires it up first.
@@ -26,7 +30,8 @@ CONFIG = ROOT / 'config'
 NODE_SOURCES = [ROOT / 'src/tavrin_arm_teleop' / name for name in (
     'teleop_node_impl.hpp', 'teleop_node.cpp', 'joystick_reader.cpp', 'dispatcher.cpp',
     'arm_requests.cpp', 'main.cpp')] + [ROOT / 'include/tavrin_arm_teleop/teleop_node.hpp']
-PARAMETERS = {'deadzone': float, 'joy_dev': str, 'joy_axis': list, 'joy_btns': list}
+PARAMETERS = {
+    'deadzone': float, 'joy_dev': str, 'joy_axis': list, 'joy_btns': list, 'enable_button': int}
 ROLE_ENTRIES = (0, 1, 2, 3, 4, 6, 7)  # entry 5 of joy_btns has no role
 
 # What the Linux joystick driver reports for each preset's controller.
@@ -69,11 +74,14 @@ class ParameterFiles(unittest.TestCase):
         joy_dev = re.search(r'declare_parameter\("joy_dev", std::string\("([^"]+)"\)\)', source)
         axis = re.search(r'joy_axis_\{([0-9, ]+)\}', source).group(1)
         buttons = re.search(r'joy_btns_\{([0-9, ]+)\}', source).group(1)
+        self.assertIn('declare_parameter("enable_button", kNoEnableButton)', source)
+        enable_button = re.search(r'kNoEnableButton = (-?[0-9]+);', source).group(1)
         self.assertEqual(parameters_of(CONFIG / 'teleop.yaml'), {
             'deadzone': float(deadzone),
             'joy_dev': joy_dev.group(1),
             'joy_axis': [int(entry) for entry in axis.split(',')],
             'joy_btns': [int(entry) for entry in buttons.split(',')],
+            'enable_button': int(enable_button),
         })
 
     def test_presets_fit_their_controller(self):
@@ -87,6 +95,7 @@ class ParameterFiles(unittest.TestCase):
                 # and no stick entry may be one.
                 self.assertEqual({axes[2], axes[5]}, layout['trigger_axes'])
                 self.assertFalse({axes[0], axes[1], axes[3], axes[4]} & layout['trigger_axes'])
+                self.assertEqual(parameters['enable_button'], -1, 'presets leave it off')
                 roles = [buttons[entry] for entry in ROLE_ENTRIES]
                 self.assertEqual(len(set(roles)), len(roles), 'two roles share a button')
                 self.assertFalse(set(roles) & layout['trigger_buttons'],

@@ -123,18 +123,20 @@ void JoystickStandIn::link(const std::string & target) {
 namespace {
 
 std::vector<std::string> namespacedCommandLine(
-    const JoystickStandIn & device, const std::vector<std::string> & ros_arguments) {
-  // The node needs a path that begins with /dev/input/js; the machine may have no input
+    const JoystickStandIn & device, const std::vector<std::string> & ros_arguments,
+    const std::string & device_path) {
+  // The node needs a joystick device path under /dev/input; the machine may have no input
   // devices at all, so a private tmpfs on /dev/input holds the one link the node opens.
   if (::mkdir("/dev/input", 0755) != 0 && errno != EEXIST) {
     throw std::system_error(errno, std::generic_category(), "mkdir /dev/input");
   }
   const std::string script =
-      "mount --make-rprivate / && mount -t tmpfs tmpfs /dev/input && ln -s '" + device.linkPath() +
-      "' /dev/input/js0 && exec \"$0\" \"$@\"";
+      "mount --make-rprivate / && mount -t tmpfs tmpfs /dev/input && mkdir -p \"$(dirname '" +
+      device_path + "')\" && ln -s '" + device.linkPath() + "' '" + device_path +
+      "' && exec \"$0\" \"$@\"";
   std::vector<std::string> argv{"unshare",    "-m",   "sh",
                                 "-c",         script, TAVRIN_NODE_EXECUTABLE,
-                                "--ros-args", "-p",   "joy_dev:=/dev/input/js0"};
+                                "--ros-args", "-p",   "joy_dev:=" + device_path};
   argv.insert(argv.end(), ros_arguments.begin(), ros_arguments.end());
   return argv;
 }
@@ -142,9 +144,10 @@ std::vector<std::string> namespacedCommandLine(
 }  // namespace
 
 DeviceNode::DeviceNode(
-    const JoystickStandIn & device, const std::vector<std::string> & ros_arguments)
+    const JoystickStandIn & device, const std::vector<std::string> & ros_arguments,
+    const std::string & device_path)
     : ChildProcess(
-          namespacedCommandLine(device, ros_arguments),
+          namespacedCommandLine(device, ros_arguments, device_path),
           {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"}) {}
 
 bool DeviceNode::interruptAndExitCleanly(std::chrono::milliseconds timeout) {

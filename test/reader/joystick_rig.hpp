@@ -21,7 +21,7 @@ namespace tavrin_test {
 /// One 8-byte joystick event record as the kernel delivers it.
 js_event joyEvent(uint8_t type, uint8_t number, int16_t value, uint32_t time = 0);
 
-/// The controller end of the device that /dev/input/js0 leads to inside the node's namespace.
+/// The controller end of the device that the node's device path leads to inside its namespace.
 class JoystickStandIn {
 public:
   /// Prepares the test's side of the link; no device is plugged in yet.
@@ -59,10 +59,13 @@ private:
   int terminal_ = -1;
 };
 
-/// The node in device mode, reading /dev/input/js0 of a private mount namespace.
+/// The node in device mode, reading `device_path` (under /dev/input) of a private mount
+/// namespace, a link to the stand-in.
 class DeviceNode : public ChildProcess {
 public:
-  DeviceNode(const JoystickStandIn & device, const std::vector<std::string> & ros_arguments = {});
+  DeviceNode(
+      const JoystickStandIn & device, const std::vector<std::string> & ros_arguments = {},
+      const std::string & device_path = "/dev/input/js0");
 
   /// Sends SIGINT and returns whether the process then exited with status 0.
   bool interruptAndExitCleanly(std::chrono::milliseconds timeout = std::chrono::seconds(20));

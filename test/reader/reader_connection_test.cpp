@@ -41,6 +41,23 @@ TEST(ReaderConnection, MissingDeviceIsRetriedOnceASecondUntilItAppears) {
   EXPECT_TRUE(node.interruptAndExitCleanly());
 }
 
+TEST(ReaderConnection, StableDeviceNamesAreReadLikeJsDevicesAndRetriedUntilPlugged) {
+  for (const std::string path :
+       {"/dev/input/by-id/usb-Tavrin_Pad-joystick",
+        "/dev/input/by-path/pci-0000:00:14.0-usb-0:2:1.0-joystick"}) {
+    JoystickStandIn device;
+    RobotPeer peer;
+    DeviceNode node(device, {}, path);
+    ASSERT_TRUE(node.waitForOutput("Joy " + path + " open failed")) << node.output();
+    device.plugTerminal();
+    ASSERT_TRUE(node.waitForOutput(kOpened)) << path;
+    ASSERT_TRUE(waitForNode(peer));
+    device.send({joyEvent(JS_EVENT_AXIS, 0, 32767)});
+    EXPECT_TRUE(waitForTwist(peer, 0, movesForward)) << path;
+    EXPECT_TRUE(node.interruptAndExitCleanly()) << path;
+  }
+}
+
 TEST(ReaderConnection, LostControllerStopsTheArmOnceAndReconnectsWithEmptyState) {
   JoystickStandIn device;
   RobotPeer peer;

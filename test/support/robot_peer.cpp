@@ -134,6 +134,9 @@ void RobotPeer::executeArmTask(
   auto result = std::make_shared<ArmTaskDecision::Result>();
   switch (arm_task_behaviour_) {
     case ArmTaskBehaviour::kSucceed:
+      // Humble's action client drops feedback that it takes before the goal response, and a
+      // stage sent at once can arrive with the response: an arm needs a moment to start anyway.
+      std::this_thread::sleep_for(500ms);
       for (int32_t stage = 1; stage <= 3; ++stage) {
         auto feedback = std::make_shared<ArmTaskDecision::Feedback>();
         feedback->run_stage = stage;

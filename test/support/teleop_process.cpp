@@ -3,6 +3,9 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <regex>
+#include <utility>
+
 namespace tavrin_test {
 
 namespace {
@@ -37,6 +40,18 @@ bool TeleopProcess::interruptAndExitCleanly(std::chrono::milliseconds timeout) {
   sendSignal(SIGINT);
   const auto status = waitForExit(timeout);
   return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+}
+
+std::vector<std::string> ownLines(const ChildProcess & process) {
+  // Cyclone DDS prefixes its lines with a timestamp and the domain: "1796607222.72 [204] ...".
+  static const std::regex kMiddlewareLine(R"(^[0-9]+\.[0-9]+ \[[0-9]+\] .*)");
+  std::vector<std::string> lines;
+  for (auto & line : process.lines()) {
+    if (!std::regex_match(line, kMiddlewareLine)) {
+      lines.push_back(std::move(line));
+    }
+  }
+  return lines;
 }
 
 std::vector<std::string> logBodies(const std::vector<std::string> & lines) {

@@ -23,6 +23,10 @@ public:
   bool interruptAndExitCleanly(std::chrono::milliseconds timeout = std::chrono::seconds(20));
 };
 
+/// The lines the program itself wrote: without the middleware's own diagnostics, such as the
+/// note of Cyclone DDS under real ROS 2 that loopback has no multicast.
+std::vector<std::string> ownLines(const ChildProcess & process);
+
 /// The log lines of a process output without their "NNN [INFO] " prefix.
 std::vector<std::string> logBodies(const std::vector<std::string> & lines);
 
