@@ -27,8 +27,8 @@
 
 #include "geometry_msgs/msg/twist.hpp"
 #include "rclcpp/rclcpp.hpp"
-#include "ros2_layer/endpoints.hpp"
-#include "ros2_layer/participant.hpp"
+#include "endpoints.hpp"
+#include "participant.hpp"
 
 extern char ** environ;
 

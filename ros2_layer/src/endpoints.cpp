@@ -1,4 +1,4 @@
-#include "ros2_layer/endpoints.hpp"
+#include "endpoints.hpp"
 
 #include <dds/ddsi/ddsi_sertype.h>
 
@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "rclcpp/exceptions.hpp"
-#include "ros2_layer/dds_error.hpp"
-#include "ros2_layer/participant.hpp"
-#include "ros2_layer/serdata.hpp"
+#include "dds_error.hpp"
+#include "participant.hpp"
+#include "serdata.hpp"
 
 namespace ros2_layer {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "rclcpp/parameter_value.hpp"
-#include "ros2_layer/arguments.hpp"
+#include "arguments.hpp"
 
 namespace ros2_layer {
 

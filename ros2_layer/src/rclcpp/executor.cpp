@@ -4,9 +4,9 @@
 
 #include "rclcpp/executors.hpp"
 #include "rclcpp/node.hpp"
-#include "ros2_layer/context_state.hpp"
-#include "ros2_layer/executor_core.hpp"
-#include "ros2_layer/node_state.hpp"
+#include "context_state.hpp"
+#include "executor_core.hpp"
+#include "node_state.hpp"
 
 namespace rclcpp {
 

@@ -1,7 +1,7 @@
 #include "rclcpp/node.hpp"
 
-#include "ros2_layer/node_state.hpp"
-#include "ros2_layer/parameter_store.hpp"
+#include "node_state.hpp"
+#include "parameter_store.hpp"
 
 namespace rclcpp {
 

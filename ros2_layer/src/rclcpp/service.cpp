@@ -2,8 +2,8 @@
 
 #include "rclcpp/exceptions.hpp"
 #include "rclcpp/logging.hpp"
-#include "ros2_layer/node_state.hpp"
-#include "ros2_layer/service_endpoints.hpp"
+#include "node_state.hpp"
+#include "service_endpoints.hpp"
 
 namespace rclcpp {
 

@@ -8,7 +8,7 @@
 #include "rclcpp/clock.hpp"
 #include "rclcpp/duration.hpp"
 #include "rclcpp/time.hpp"
-#include "ros2_layer/context_state.hpp"
+#include "context_state.hpp"
 
 namespace rclcpp {
 namespace {

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "rclcpp/logging.hpp"
-#include "ros2_layer/arguments.hpp"
+#include "arguments.hpp"
 
 namespace rclcpp {
 namespace {

@@ -17,9 +17,9 @@
 #include "layer_fixture.hpp"
 #include "peer_process.hpp"
 #include "rmw_dds_common/msg/participant_entities_info.hpp"
-#include "ros2_layer/endpoints.hpp"
-#include "ros2_layer/participant.hpp"
-#include "ros2_layer/serdata.hpp"
+#include "endpoints.hpp"
+#include "participant.hpp"
+#include "serdata.hpp"
 #include "std_msgs/msg/string.hpp"
 #include "std_srvs/srv/set_bool.hpp"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "rclcpp/exceptions.hpp"
-#include "ros2_layer/parameter_store.hpp"
+#include "parameter_store.hpp"
 
 namespace ros2_layer::test {
 namespace {

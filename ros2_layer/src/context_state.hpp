@@ -13,9 +13,9 @@
 #include <string>
 
 #include "rclcpp/context.hpp"
-#include "ros2_layer/arguments.hpp"
-#include "ros2_layer/endpoints.hpp"
-#include "ros2_layer/participant.hpp"
+#include "arguments.hpp"
+#include "endpoints.hpp"
+#include "participant.hpp"
 
 namespace ros2_layer {
 

@@ -11,7 +11,7 @@
 #include <set>
 #include <string>
 
-#include "ros2_layer/endpoints.hpp"
+#include "endpoints.hpp"
 
 namespace ros2_layer {
 

@@ -14,10 +14,10 @@
 #include "rclcpp/context.hpp"
 #include "rclcpp/node_options.hpp"
 #include "rclcpp/parameter_value.hpp"
-#include "ros2_layer/arguments.hpp"
-#include "ros2_layer/context_state.hpp"
-#include "ros2_layer/endpoints.hpp"
-#include "ros2_layer/participant.hpp"
+#include "arguments.hpp"
+#include "context_state.hpp"
+#include "endpoints.hpp"
+#include "participant.hpp"
 #include "ros2_layer/waitable.hpp"
 
 namespace ros2_layer {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "rmw/types.h"
-#include "ros2_layer/cdr.hpp"
+#include "cdr.hpp"
 
 namespace ros2_layer {
 

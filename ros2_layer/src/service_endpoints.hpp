@@ -10,7 +10,7 @@
 #include <string>
 
 #include "rmw/types.h"
-#include "ros2_layer/endpoints.hpp"
+#include "endpoints.hpp"
 #include "rosidl_runtime_c/service_type_support_struct.h"
 
 namespace ros2_layer {
