@@ -12,10 +12,10 @@
 #include <mutex>
 #include <string>
 
-#include "rclcpp/context.hpp"
 #include "arguments.hpp"
 #include "endpoints.hpp"
 #include "participant.hpp"
+#include "rclcpp/context.hpp"
 
 namespace ros2_layer {
 

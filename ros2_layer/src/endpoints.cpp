@@ -5,9 +5,9 @@
 #include <climits>
 #include <cstring>
 
-#include "rclcpp/exceptions.hpp"
 #include "dds_error.hpp"
 #include "participant.hpp"
+#include "rclcpp/exceptions.hpp"
 #include "serdata.hpp"
 
 namespace ros2_layer {

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "rmw/types.h"
 #include "cdr.hpp"
+#include "rmw/types.h"
 
 namespace ros2_layer {
 

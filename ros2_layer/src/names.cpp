@@ -3,8 +3,8 @@
 
 #include <cctype>
 
-#include "rclcpp/exceptions.hpp"
 #include "dds_error.hpp"
+#include "rclcpp/exceptions.hpp"
 
 namespace ros2_layer {
 namespace {

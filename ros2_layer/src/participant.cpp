@@ -5,9 +5,9 @@
 #include <cstring>
 #include <map>
 
+#include "dds_error.hpp"
 #include "rmw/qos_profiles.h"
 #include "rmw_dds_common/msg/participant_entities_info.hpp"
-#include "dds_error.hpp"
 #include "rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp"
 
 namespace ros2_layer {

@@ -12,8 +12,8 @@
 #include "context_state.hpp"
 #include "dds_error.hpp"
 #include "node_state.hpp"
-#include "serdata.hpp"
 #include "rosidl_typesupport_introspection_cpp/service_introspection.hpp"
+#include "serdata.hpp"
 
 namespace ros2_layer {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "rclcpp/parameter_value.hpp"
 #include "arguments.hpp"
+#include "rclcpp/parameter_value.hpp"
 
 namespace ros2_layer {
 

@@ -1,8 +1,8 @@
 #include "rclcpp/client.hpp"
 
-#include "rclcpp/exceptions.hpp"
 #include "context_state.hpp"
 #include "node_state.hpp"
+#include "rclcpp/exceptions.hpp"
 #include "service_endpoints.hpp"
 
 namespace rclcpp {

@@ -49,13 +49,6 @@ const char * Node::get_namespace() const { return base_->get_namespace(); }
 
 const char * Node::get_fully_qualified_name() const { return base_->get_fully_qualified_name(); }
 
-rclcpp::Logger Node::get_logger() const {
-  // rclcpp names a node's logger after its namespace and name, dotted: "ns.name".
-  std::string name = layer_state()->fullyQualifiedName().substr(1);
-  std::replace(name.begin(), name.end(), '/', '.');
-  return rclcpp::get_logger(name);
-}
-
 rclcpp::CallbackGroup::SharedPtr Node::create_callback_group(
     rclcpp::CallbackGroupType group_type, bool automatically_add_to_executor_with_node) {
   return std::make_shared<rclcpp::CallbackGroup>(

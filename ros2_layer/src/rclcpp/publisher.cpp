@@ -1,8 +1,8 @@
 #include "rclcpp/publisher.hpp"
 
-#include "rclcpp/exceptions.hpp"
 #include "endpoints.hpp"
 #include "node_state.hpp"
+#include "rclcpp/exceptions.hpp"
 
 namespace rclcpp {
 namespace {
