@@ -3,6 +3,8 @@
 SHELL := /bin/bash
 .ONESHELL:
 .SHELLFLAGS := -eu -o pipefail -c
+# Recipes speak only when something happens: a package installed, a file compiled, a test run.
+.SILENT:
 
 BUILD_DIR   ?= build
 PREFIX      := $(abspath $(BUILD_DIR))/ros_prefix
@@ -10,61 +12,90 @@ JOBS        ?= $(shell nproc)
 CTEST_JOBS  ?= 2
 CMAKE_ARGS  := -DCMAKE_PREFIX_PATH=$(PREFIX) -DPython3_EXECUTABLE=/usr/bin/python3
 
-DEBIAN_PACKAGES := g++ make cmake pkg-config python3-empy python3-yaml \
+DEBIAN_PACKAGES := g++ make cmake ninja-build pkg-config python3-empy python3-yaml \
   cyclonedds-dev rosidl-cmake rosidl-generator-c-cpp librosidl-runtime-c-cpp-dev \
   librosidl-typesupport-introspection-c-cpp-dev ament-cmake librcutils-dev librcpputils-dev \
-  libspdlog-dev libfmt-dev libsystemd-dev libyaml-cpp-dev libgtest-dev libgmock-dev \
-  libbenchmark-dev util-linux tmux openssl
+  libspdlog-dev libfmt-dev libsystemd-dev libyaml-cpp-dev libgtest-dev util-linux tmux \
+  clang-format openssl
 
-.PHONY: all deps interfaces build build-asan build-tsan test demo format clean
+# What tools/demo.sh runs.
+DEMO_TARGETS := tavrin_arm_teleop_node tavrin_demo_robot tavrin_virtual_controller
+
+.PHONY: all deps interfaces build build-demo build-asan build-tsan test demo format \
+  check-format clean
 
 all: build
 
 deps:
-	missing=$$(for p in $(DEBIAN_PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done)
+	installed=$$({ dpkg-query -W -f='$${Package} $${db:Status-Abbrev}\n' $(DEBIAN_PACKAGES) 2>/dev/null || true; } |
+	  awk '$$2 == "ii" {print $$1}')
+	missing=$$(for p in $(DEBIAN_PACKAGES); do grep -qxF "$$p" <<< "$$installed" || echo $$p; done)
 	if [ -n "$$missing" ]; then
 	  echo "installing:" $$missing
-	  apt-get update
-	  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing
+	  apt-get update -qq
+	  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing
 	fi
 
+# Rebuilt only when an interface definition changed since the last build.
 interfaces: deps
-	ros2_layer/interfaces/build.sh $(PREFIX)
-
-# build TREE CMAKE-FLAGS...
-define configure_and_build
-	if [ ! -f $(BUILD_DIR)/$(1)/CMakeCache.txt ]; then
-	  cmake -S . -B $(BUILD_DIR)/$(1) $(CMAKE_ARGS) $(2)
+	stamp=$(PREFIX)/.interfaces_built
+	if [ ! -f $$stamp ] || [ -n "$$(find ros2_layer/interfaces tavrin_protocol -newer $$stamp -print -quit)" ]; then
+	  ros2_layer/interfaces/build.sh $(PREFIX)
+	  touch $$stamp
 	fi
-	cmake --build $(BUILD_DIR)/$(1) -j$(JOBS)
+
+# configure TREE CMAKE-FLAGS...: once, and again only when a flag differs from the tree's cache.
+# A new tree uses Ninja: its run with nothing to do is quick and silent.
+define configure
+	cache=$(BUILD_DIR)/$(1)/CMakeCache.txt
+	generator=$$([ -f $$cache ] || echo "-G Ninja")
+	for flag in $(2); do
+	  setting=$${flag#-D}
+	  if [ ! -f $$cache ] || ! grep -q "^$${setting%%=*}:[A-Z]*=$${setting#*=}$$" $$cache; then
+	    cmake -S . -B $(BUILD_DIR)/$(1) $$generator $(CMAKE_ARGS) $(2) > $(BUILD_DIR)/$(1).configure.log ||
+	      { cat $(BUILD_DIR)/$(1).configure.log; exit 1; }
+	    break
+	  fi
+	done
 endef
 
 build: interfaces
-	$(call configure_and_build,default,-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+	$(call configure,default,-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_BENCHMARKS=ON)
+	cmake --build $(BUILD_DIR)/default -j$(JOBS)
+
+build-demo: interfaces
+	$(call configure,default,-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+	cmake --build $(BUILD_DIR)/default -j$(JOBS) --target $(DEMO_TARGETS)
 
 build-asan: interfaces
-	$(call configure_and_build,asan,-DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=address$(,)undefined)
+	$(call configure,asan,-DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=address$(,)undefined)
+	cmake --build $(BUILD_DIR)/asan -j$(JOBS)
 
 build-tsan: interfaces
-	$(call configure_and_build,tsan,-DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=thread)
+	$(call configure,tsan,-DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=thread)
+	cmake --build $(BUILD_DIR)/tsan -j$(JOBS)
 
 , := ,
 
 # The whole suite, then again under AddressSanitizer + UndefinedBehaviorSanitizer,
 # then the tests of threaded code under ThreadSanitizer.
-test: build build-asan build-tsan
+test: check-format build build-asan build-tsan
 	ctest --test-dir $(BUILD_DIR)/default --output-on-failure -j$(CTEST_JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(BUILD_DIR)/asan --output-on-failure -j$(CTEST_JOBS) -LE no_sanitizer
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(abspath ros2_layer/tsan.supp) \
 	  ctest --test-dir $(BUILD_DIR)/tsan --output-on-failure -j$(CTEST_JOBS) -L thread
 
-demo: build
+demo: build-demo
 	tools/demo.sh $(BUILD_DIR)/default
 
-format:
-	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
+SOURCES = git ls-files '*.cpp' '*.hpp' '*.h'
+
+format: deps
+	$(SOURCES) | xargs clang-format -i
+
+check-format: deps
+	$(SOURCES) | xargs clang-format --dry-run -Werror
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -23,14 +23,14 @@
 #include <thread>
 #include <vector>
 
+#include "device_node.hpp"
 #include "geometry_msgs/msg/twist.hpp"
-#include "joystick_stand_in.hpp"
 #include "rclcpp/rclcpp.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
-using tavrin_bench::joyEvent;
+using tavrin_tools::joyEvent;
 
 constexpr char kReportPath[] = "/tmp/tavrin_bench_handover_alloc.report";
 
@@ -140,9 +140,9 @@ int main(int argc, char ** argv) {
   executor.add_node(listener);
   std::thread spinner([&executor] { executor.spin(); });
 
-  tavrin_bench::StandInController controller(
-      tavrin_bench::StandIn::kTerminal, tavrin_bench::initialBurst(12, 8));
-  tavrin_bench::NodeProcess node(
+  tavrin_tools::JoystickStandIn controller;
+  controller.plugTerminal(tavrin_tools::initialBurst(12, 8));
+  tavrin_bench::DeviceNode node(
       controller, "/tmp/tavrin_bench_handover_alloc.log",
       {std::string("LD_PRELOAD=") + TAVRIN_ALLOC_COUNTER, "TAVRIN_ALLOC_WARMUP=300",
        "TAVRIN_ALLOC_WINDOW=3000", std::string("TAVRIN_ALLOC_REPORT=") + kReportPath});

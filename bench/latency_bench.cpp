@@ -8,11 +8,6 @@
 // the two paths. Both processes read CLOCK_MONOTONIC, which all processes share, so the
 // subscriber can subtract the send time carried in the message. DDS stays on loopback.
 #include <dds/dds.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,12 +20,10 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.hpp"
 #include "geometry_msgs/msg/twist.hpp"
+#include "raw_dds.hpp"
 #include "rclcpp/rclcpp.hpp"
-#include "ros2_layer/endpoints.hpp"
-#include "ros2_layer/participant.hpp"
-
-extern char ** environ;
 
 namespace {
 
@@ -89,12 +82,11 @@ const dds_topic_descriptor_t kRawTwistDescriptor = {
     {nullptr, 0},
     0u};
 
-/// A plain Cyclone participant on the same loopback-only domain configuration as the layer's.
-struct RawEndpoints {
-  ros2_layer::Participant participant{ros2_layer::domainSettingsFromEnvironment()};
-  ros2_layer::Entity topic{
-      dds_create_topic(participant.handle(), &kRawTwistDescriptor, kRawTopic, nullptr, nullptr)};
-  ros2_layer::QosPtr qos = ros2_layer::makeReadWriteQos(rmw_qos_profile_default, false);
+/// A plain Cyclone participant on the loopback-only domain of this run, with the QoS of a ROS 2
+/// depth of 10.
+struct RawEndpoints : tavrin_bench::RawDomain {
+  RawEndpoints()
+      : RawDomain(std::atoi(std::getenv("ROS_DOMAIN_ID")), kRawTwistDescriptor, kRawTopic) {}
 };
 
 void printLatencies(const std::vector<double> & latencies) {
@@ -127,20 +119,19 @@ int subscribeLayer(int argc, char ** argv) {
 
 int subscribeRaw() {
   RawEndpoints raw;
-  ros2_layer::Entity reader(
-      dds_create_reader(raw.participant.handle(), raw.topic.get(), raw.qos.get(), nullptr));
-  ros2_layer::Entity condition(dds_create_readcondition(reader.get(), DDS_ANY_STATE));
-  ros2_layer::Entity waitset(dds_create_waitset(DDS_CYCLONEDDS_HANDLE));
-  dds_waitset_attach(waitset.get(), condition.get(), 0);
+  const dds_entity_t reader = raw.createReader();
+  const dds_entity_t condition = dds_create_readcondition(reader, DDS_ANY_STATE);
+  const dds_entity_t waitset = dds_create_waitset(raw.participant());
+  dds_waitset_attach(waitset, condition, 0);
   std::printf("ready\n");
   std::fflush(stdout);
   std::vector<double> latencies;
   while (true) {
-    dds_waitset_wait(waitset.get(), nullptr, 0, DDS_INFINITY);
+    dds_waitset_wait(waitset, nullptr, 0, DDS_INFINITY);
     RawTwist twist{};
     void * samples[1] = {&twist};
     dds_sample_info_t info;
-    while (dds_take(reader.get(), samples, &info, 1, 1) == 1) {
+    while (dds_take(reader, samples, &info, 1, 1) == 1) {
       const double received = nowNanoseconds();
       if (!info.valid_data) {
         continue;
@@ -157,60 +148,29 @@ int subscribeRaw() {
 }
 
 /// The subscriber process of one round, whose output is its latencies.
-class Subscriber {
+class Subscriber : public tavrin_tools::ChildProcess {
 public:
-  Subscriber(const char * program, const char * kind) {
-    int ends[2];
-    if (pipe(ends) != 0) {
-      std::perror("pipe");
-      std::exit(1);
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, ends[0]);
-    char * argv[] = {
-        const_cast<char *>(program), const_cast<char *>("subscribe"), const_cast<char *>(kind),
-        nullptr};
-    if (posix_spawn(&pid_, program, &actions, nullptr, argv, environ) != 0) {
-      std::perror("posix_spawn");
-      std::exit(1);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(ends[1]);
-    output_ = fdopen(ends[0], "r");
-  }
+  Subscriber(const char * program, const char * kind)
+      : ChildProcess({program, "subscribe", kind}) {}
 
-  ~Subscriber() {
-    fclose(output_);
-    waitpid(pid_, nullptr, 0);
-  }
-
-  /// The next line of output without its newline; empty at the end.
-  std::string line() {
-    char buffer[64];
-    if (std::fgets(buffer, sizeof(buffer), output_) == nullptr) {
-      return {};
-    }
-    std::string text(buffer);
-    if (!text.empty() && text.back() == '\n') {
-      text.pop_back();
-    }
-    return text;
-  }
+  bool ready() { return waitForOutput("ready\n", 60s); }
 
   /// The latencies the subscriber printed at the end of the round.
   std::vector<double> latencies() {
+    waitForOutput("done\n", std::chrono::hours(1));
     std::vector<double> values;
-    for (std::string text = line(); !text.empty() && text != "done"; text = line()) {
-      values.push_back(std::strtod(text.c_str(), nullptr));
+    bool after_ready = false;
+    for (const auto & text : lines()) {
+      if (text == "done") {
+        break;
+      }
+      if (after_ready) {
+        values.push_back(std::strtod(text.c_str(), nullptr));
+      }
+      after_ready = after_ready || text == "ready";
     }
     return values;
   }
-
-private:
-  pid_t pid_ = -1;
-  FILE * output_ = nullptr;
 };
 
 /// Sends warm-up samples, then `samples` measured ones one period apart, then the end marker.
@@ -226,7 +186,7 @@ void publishRound(int samples, Publish && publish) {
 
 std::vector<double> layerRound(const char * program, int samples, rclcpp::Node & node) {
   Subscriber subscriber(program, "layer");
-  if (subscriber.line() != "ready") {
+  if (!subscriber.ready()) {
     return {};
   }
   auto publisher = node.create_publisher<geometry_msgs::msg::Twist>(kLayerTopic, rclcpp::QoS(10));
@@ -245,24 +205,21 @@ std::vector<double> layerRound(const char * program, int samples, rclcpp::Node &
 
 std::vector<double> rawRound(const char * program, int samples, RawEndpoints & raw) {
   Subscriber subscriber(program, "raw");
-  if (subscriber.line() != "ready") {
+  if (!subscriber.ready()) {
     return {};
   }
-  ros2_layer::Entity writer(
-      dds_create_writer(raw.participant.handle(), raw.topic.get(), raw.qos.get(), nullptr));
-  dds_publication_matched_status_t matched{};
-  while (dds_get_publication_matched_status(writer.get(), &matched) == 0 &&
-         matched.current_count == 0) {
-    std::this_thread::sleep_for(10ms);
-  }
+  const dds_entity_t writer = raw.createWriter();
+  tavrin_bench::RawDomain::waitForReader(writer);
   publishRound(samples, [&](double sent, double end, double measured) {
     RawTwist twist{};
     twist.linear_y = end;
     twist.linear_z = measured;
     twist.linear_x = sent;
-    dds_write(writer.get(), &twist);
+    dds_write(writer, &twist);
   });
-  return subscriber.latencies();
+  auto latencies = subscriber.latencies();
+  dds_delete(writer);
+  return latencies;
 }
 
 double percentile(std::vector<double> values, double fraction) {

@@ -41,11 +41,12 @@ int64_t monotonicNs() {
   return now.tv_sec * 1000000000LL + now.tv_nsec;
 }
 
-RawDomain::RawDomain(int domain_id)
+RawDomain::RawDomain(int domain_id) : RawDomain(domain_id, kPingDescriptor, "tavrin_bench_ping") {}
+
+RawDomain::RawDomain(int domain_id, const dds_topic_descriptor_t & type, const char * topic_name)
     : domain_(dds_create_domain(domain_id, kLoopbackConfig))
     , participant_(dds_create_participant(domain_id, nullptr, nullptr))
-    , topic_(
-          dds_create_topic(participant_, &kPingDescriptor, "tavrin_bench_ping", nullptr, nullptr))
+    , topic_(dds_create_topic(participant_, &type, topic_name, nullptr, nullptr))
     , qos_(dds_create_qos()) {
   dds_qset_reliability(qos_, DDS_RELIABILITY_RELIABLE, DDS_SECS(1));
   dds_qset_history(qos_, DDS_HISTORY_KEEP_LAST, 10);

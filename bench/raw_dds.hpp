@@ -21,6 +21,8 @@ int64_t monotonicNs();
 class RawDomain {
 public:
   explicit RawDomain(int domain_id);
+  /// The same with a topic of another type.
+  RawDomain(int domain_id, const dds_topic_descriptor_t & type, const char * topic_name);
   ~RawDomain();
 
   RawDomain(const RawDomain &) = delete;
@@ -30,6 +32,7 @@ public:
   /// Waits up to ten seconds until `writer` has a matched reader.
   static bool waitForReader(dds_entity_t writer);
   dds_entity_t createReader() const;
+  dds_entity_t participant() const { return participant_; }
 
 private:
   dds_entity_t domain_;

@@ -25,8 +25,8 @@
 #include <string>
 #include <thread>
 
+#include "device_node.hpp"
 #include "geometry_msgs/msg/twist.hpp"
-#include "joystick_stand_in.hpp"
 #include "raw_dds.hpp"
 #include "rclcpp/rclcpp.hpp"
 
@@ -138,7 +138,8 @@ int runFloor() {
   tavrin_bench::RawDomain dds(kRawDomain);
   const dds_entity_t writer = dds.createWriter();
   tavrin_bench::RawDomain::waitForReader(writer);
-  tavrin_bench::StandInController idle(tavrin_bench::StandIn::kTerminal, {});
+  tavrin_tools::JoystickStandIn idle;
+  idle.plugTerminal();
   const int device = ::open(idle.linkPath().c_str(), O_RDONLY);
   for (uint32_t sequence = 0;; ++sequence) {
     fd_set readable;
@@ -196,9 +197,9 @@ int main(int argc, char ** argv) {
   const int seconds = argc > 1 ? std::stoi(argv[1]) : 10;
   tavrin_bench::useLoopbackDomain(232);
   rclcpp::init(argc, argv);
-  tavrin_bench::StandInController controller(
-      tavrin_bench::StandIn::kTerminal, tavrin_bench::initialBurst(12, 8));
-  tavrin_bench::NodeProcess node(controller, "/tmp/tavrin_bench_idle_cpu.log");
+  tavrin_tools::JoystickStandIn controller;
+  controller.plugTerminal(tavrin_tools::initialBurst(12, 8));
+  tavrin_bench::DeviceNode node(controller, "/tmp/tavrin_bench_idle_cpu.log");
 
   auto listener = std::make_shared<rclcpp::Node>("idle_cpu_bench");
   std::atomic<long> twists{0};

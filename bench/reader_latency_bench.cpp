@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -30,8 +31,8 @@
 #include <thread>
 #include <vector>
 
+#include "device_node.hpp"
 #include "geometry_msgs/msg/twist.hpp"
-#include "joystick_stand_in.hpp"
 #include "raw_dds.hpp"
 #include "rclcpp/rclcpp.hpp"
 #include "std_msgs/msg/bool.hpp"
@@ -131,7 +132,7 @@ std::vector<double> measureDeviceHop(int count) {
   Pauses pauses;
   for (int i = 0; i < count; ++i) {
     read_ns = 0;
-    const js_event event = tavrin_bench::joyEvent(JS_EVENT_BUTTON, kJointSpaceButton, 1);
+    const js_event event = tavrin_tools::joyEvent(JS_EVENT_BUTTON, kJointSpaceButton, 1);
     const int64_t written = monotonicNs();
     if (::write(write_end, &event, sizeof(event)) != sizeof(event)) {
       break;
@@ -210,14 +211,14 @@ private:
 class NodePath {
 public:
   NodePath()
-      : controller_(tavrin_bench::StandIn::kFifo, tavrin_bench::initialBurst(12, 8))
-      , node_(controller_, "/tmp/tavrin_bench_reader_latency.log") {}
+      : controller_(pluggedFifo()), node_(*controller_, "/tmp/tavrin_bench_reader_latency.log") {}
 
   bool start() {
     if (!listener_.waitForNode()) {
       return false;
     }
-    controller_.send({});  // the initial state, once the node has the FIFO open
+    controller_->openFifoWriter();
+    controller_->send(tavrin_tools::initialBurst(12, 8));
     return true;
   }
 
@@ -226,21 +227,28 @@ public:
     for (int i = 0; i < presses; ++i) {
       listener_.expect();
       const auto pressed = Clock::now();
-      controller_.send({tavrin_bench::joyEvent(JS_EVENT_BUTTON, kJointSpaceButton, 1)});
+      controller_->send({tavrin_tools::joyEvent(JS_EVENT_BUTTON, kJointSpaceButton, 1)});
       const auto received = listener_.await(1s);
       if (received) {
         latencies.push_back(std::chrono::duration<double, std::micro>(*received - pressed).count());
       } else {
         ++lost;
       }
-      controller_.send({tavrin_bench::joyEvent(JS_EVENT_BUTTON, kJointSpaceButton, 0)});
+      controller_->send({tavrin_tools::joyEvent(JS_EVENT_BUTTON, kJointSpaceButton, 0)});
       pauses_.next();
     }
   }
 
 private:
-  tavrin_bench::StandInController controller_;
-  tavrin_bench::NodeProcess node_;
+  // A FIFO: a write wakes the reader directly, as a joystick device does.
+  static std::unique_ptr<tavrin_tools::JoystickStandIn> pluggedFifo() {
+    auto controller = std::make_unique<tavrin_tools::JoystickStandIn>();
+    controller->plugFifo();
+    return controller;
+  }
+
+  std::unique_ptr<tavrin_tools::JoystickStandIn> controller_;
+  tavrin_bench::DeviceNode node_;
   SpaceListener listener_;
   Pauses pauses_;
 };

@@ -46,6 +46,7 @@ endforeach()
 # against the real stack.
 if(BUILD_TESTING AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/test/CMakeLists.txt)
   include(cmake/tavrin_testing.cmake)
+  include(tools/common/rigs.cmake)
   add_subdirectory(test)
 endif()
 

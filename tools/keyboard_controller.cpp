@@ -185,7 +185,7 @@ int run(
   const int status = play(*output, driven);
   std::this_thread::sleep_for(100ms);  // the rest state reaches the node before it stops
   if (const auto ended = driven.stop()) {
-    std::cout << "node ended: " << ChildProgram::describe(*ended) << std::endl;
+    std::cout << "node ended: " << describeExit(*ended) << std::endl;
   }
   return status;
 }

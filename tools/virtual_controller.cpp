@@ -193,7 +193,7 @@ int run(
   std::this_thread::sleep_for(500ms);  // the last commands reach the arm
   const auto status = driven.stop();
   if (status) {
-    say("node ended: " + ChildProgram::describe(*status));
+    say("node ended: " + describeExit(*status));
   }
   if (!completed) {
     say(rclcpp::ok() ? "session cut short: the node ended" : "session interrupted");

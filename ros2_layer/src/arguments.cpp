@@ -1,6 +1,6 @@
 // The command line as rcl reads it: program arguments, and between --ros-args and -- (or the
 // end) the flags of the client library, each followed by its value.
-#include "ros2_layer/arguments.hpp"
+#include "arguments.hpp"
 
 #include <algorithm>
 #include <array>

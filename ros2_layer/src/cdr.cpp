@@ -2,7 +2,7 @@
 // relative to the first byte after the encapsulation header, strings as a length that counts
 // the terminating NUL, sequences as a 32-bit count followed by the elements, fixed arrays as
 // their elements only, nested messages inline without alignment of their own.
-#include "ros2_layer/cdr.hpp"
+#include "cdr.hpp"
 
 #include <algorithm>
 #include <bit>

@@ -1,8 +1,8 @@
-#include "ros2_layer/context_state.hpp"
+#include "context_state.hpp"
 
 #include <utility>
 
-#include "ros2_layer/dds_error.hpp"
+#include "dds_error.hpp"
 
 namespace ros2_layer {
 

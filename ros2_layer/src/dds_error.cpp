@@ -1,4 +1,4 @@
-#include "ros2_layer/dds_error.hpp"
+#include "dds_error.hpp"
 
 #include <dds/dds.h>
 

@@ -1,14 +1,14 @@
-#include "ros2_layer/endpoints.hpp"
+#include "endpoints.hpp"
 
 #include <dds/ddsi/ddsi_sertype.h>
 
 #include <climits>
 #include <cstring>
 
+#include "dds_error.hpp"
+#include "participant.hpp"
 #include "rclcpp/exceptions.hpp"
-#include "ros2_layer/dds_error.hpp"
-#include "ros2_layer/participant.hpp"
-#include "ros2_layer/serdata.hpp"
+#include "serdata.hpp"
 
 namespace ros2_layer {
 namespace {

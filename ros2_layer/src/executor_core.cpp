@@ -1,10 +1,10 @@
-#include "ros2_layer/executor_core.hpp"
+#include "executor_core.hpp"
 
 #include <algorithm>
 
-#include "ros2_layer/context_state.hpp"
-#include "ros2_layer/dds_error.hpp"
-#include "ros2_layer/node_state.hpp"
+#include "context_state.hpp"
+#include "dds_error.hpp"
+#include "node_state.hpp"
 
 namespace ros2_layer {
 namespace {

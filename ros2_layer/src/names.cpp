@@ -1,10 +1,10 @@
 // rcl's and rmw's naming rules, with their error messages.
-#include "ros2_layer/names.hpp"
+#include "names.hpp"
 
 #include <cctype>
 
+#include "dds_error.hpp"
 #include "rclcpp/exceptions.hpp"
-#include "ros2_layer/dds_error.hpp"
 
 namespace ros2_layer {
 namespace {

@@ -1,9 +1,9 @@
-#include "ros2_layer/node_state.hpp"
+#include "node_state.hpp"
 
 #include <algorithm>
 
-#include "ros2_layer/dds_error.hpp"
-#include "ros2_layer/names.hpp"
+#include "dds_error.hpp"
+#include "names.hpp"
 
 namespace ros2_layer {
 namespace {

@@ -1,7 +1,7 @@
 // Parameter declaration as rclcpp's node parameters do it, without parameter services or
 // events: the value is the override unless it is ignored, else the default, and it must fit
 // the descriptor's type and range.
-#include "ros2_layer/parameter_store.hpp"
+#include "parameter_store.hpp"
 
 #include <cmath>
 #include <limits>

@@ -192,62 +192,6 @@ rcl_interfaces::msg::ParameterValue Parameter::get_value_message() const {
 
 const ParameterValue & Parameter::get_parameter_value() const { return value_; }
 
-bool Parameter::as_bool() const { return get_value<PARAMETER_BOOL>(); }
-
-int64_t Parameter::as_int() const { return get_value<PARAMETER_INTEGER>(); }
-
-double Parameter::as_double() const { return get_value<PARAMETER_DOUBLE>(); }
-
-const std::string & Parameter::as_string() const { return get_value<PARAMETER_STRING>(); }
-
-const std::vector<uint8_t> & Parameter::as_byte_array() const {
-  return get_value<PARAMETER_BYTE_ARRAY>();
-}
-
-const std::vector<bool> & Parameter::as_bool_array() const {
-  return get_value<PARAMETER_BOOL_ARRAY>();
-}
-
-const std::vector<int64_t> & Parameter::as_integer_array() const {
-  return get_value<PARAMETER_INTEGER_ARRAY>();
-}
-
-const std::vector<double> & Parameter::as_double_array() const {
-  return get_value<PARAMETER_DOUBLE_ARRAY>();
-}
-
-const std::vector<std::string> & Parameter::as_string_array() const {
-  return get_value<PARAMETER_STRING_ARRAY>();
-}
-
 std::string Parameter::value_to_string() const { return to_string(value_); }
 
-std::string _to_json_dict_entry(const Parameter & param) {
-  return "\"" + param.get_name() + "\": {\"type\": \"" + param.get_type_name() +
-         "\", \"value\": \"" + param.value_to_string() + "\"}";
-}
-
-std::ostream & operator<<(std::ostream & os, const Parameter & pv) {
-  return os << std::to_string(pv);
-}
-
-std::ostream & operator<<(std::ostream & os, const std::vector<Parameter> & parameters) {
-  return os << std::to_string(parameters);
-}
-
 }  // namespace rclcpp
-
-std::string std::to_string(const rclcpp::Parameter & param) {
-  return "{\"name\": \"" + param.get_name() + "\", \"type\": \"" + param.get_type_name() +
-         "\", \"value\": \"" + param.value_to_string() + "\"}";
-}
-
-std::string std::to_string(const std::vector<rclcpp::Parameter> & parameters) {
-  std::string text = "{";
-  const char * separator = "";
-  for (const rclcpp::Parameter & parameter : parameters) {
-    text += separator + rclcpp::_to_json_dict_entry(parameter);
-    separator = ", ";
-  }
-  return text + "}";
-}

@@ -1,13 +1,13 @@
-#include "ros2_layer/participant.hpp"
+#include "participant.hpp"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 
+#include "dds_error.hpp"
 #include "rmw/qos_profiles.h"
 #include "rmw_dds_common/msg/participant_entities_info.hpp"
-#include "ros2_layer/dds_error.hpp"
 #include "rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp"
 
 namespace ros2_layer {

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ros2_layer/arguments.hpp"
+#include "arguments.hpp"
 
 namespace ros2_layer {
 namespace {

@@ -1,4 +1,4 @@
-#include "ros2_layer/security.hpp"
+#include "security.hpp"
 
 #include <dlfcn.h>
 
@@ -11,8 +11,8 @@
 #include <system_error>
 
 #include "rclcpp/exceptions.hpp"
-#include "ros2_layer/dds_error.hpp"
-#include "ros2_layer/names.hpp"
+#include "dds_error.hpp"
+#include "names.hpp"
 
 namespace ros2_layer {
 namespace {

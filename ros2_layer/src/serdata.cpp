@@ -1,6 +1,6 @@
 // The sertype/serdata pair that lets dds_write and dds_take work on C++ message objects. The
 // serialised form is exactly what rmw_cyclonedds sends, including its padding to 4 bytes.
-#include "ros2_layer/serdata.hpp"
+#include "serdata.hpp"
 
 #include <dds/dds.h>
 #include <dds/ddsi/ddsi_serdata.h>

@@ -1,5 +1,5 @@
 // Clients and services as rmw_cyclonedds lays them out on DDS.
-#include "ros2_layer/service_endpoints.hpp"
+#include "service_endpoints.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -9,11 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "ros2_layer/context_state.hpp"
-#include "ros2_layer/dds_error.hpp"
-#include "ros2_layer/node_state.hpp"
-#include "ros2_layer/serdata.hpp"
+#include "context_state.hpp"
+#include "dds_error.hpp"
+#include "node_state.hpp"
 #include "rosidl_typesupport_introspection_cpp/service_introspection.hpp"
+#include "serdata.hpp"
 
 namespace ros2_layer {
 namespace {

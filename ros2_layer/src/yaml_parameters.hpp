@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "arguments.hpp"
 #include "rclcpp/parameter_value.hpp"
-#include "ros2_layer/arguments.hpp"
 
 namespace ros2_layer {
 

@@ -1,7 +1,6 @@
 // `make demo` as CI runs it: the scripted session reaches the demo robot and everything ends
 // with exit status 0, through a joystick device where the machine allows it and through /joy.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +13,7 @@ namespace tavrin_test {
 namespace {
 
 using namespace std::chrono_literals;
+using tavrin_tools::ChildProcess;
 
 // What the arm must have received, in this order, whatever way the controller took.
 const std::vector<std::string> kCommandsInOrder{
@@ -64,8 +64,7 @@ protected:
         environment.end(),
         {"DEMO_DOMAIN_ID=" + std::string(std::getenv("ROS_DOMAIN_ID")), "TERM=dumb"});
     ChildProcess demo(prefix, environment);
-    const auto status = demo.waitForExit(150s);
-    EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << demo.output();
+    EXPECT_TRUE(tavrin_tools::exitedCleanly(demo.waitForExit(150s))) << demo.output();
     return demo.output();
   }
 

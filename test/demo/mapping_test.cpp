@@ -6,7 +6,7 @@
 
 #include "child_process.hpp"
 #include "common/gamepad.hpp"
-#include "common/pty_joystick.hpp"
+#include "joystick_stand_in.hpp"
 #include "rclcpp/rclcpp.hpp"
 #include "sensor_msgs/msg/joy.hpp"
 #include "tmux_session.hpp"
@@ -16,18 +16,29 @@ namespace {
 
 using namespace std::chrono_literals;
 using tavrin_tools::GamepadState;
-using tavrin_tools::PtyJoystick;
+using tavrin_tools::joyEvent;
+using tavrin_tools::JoystickStandIn;
 
 constexpr int16_t kFullTravel = 32767;
 
+/// A controller as the mapping view finds it: a device that hands out whole records only.
+struct PluggedController : JoystickStandIn {
+  PluggedController() { plugTerminal({}, tavrin_tools::TerminalMode::wholeRecords); }
+  void sendButton(uint8_t number, bool pressed) {
+    send({joyEvent(JS_EVENT_BUTTON, number, pressed)});
+  }
+  void sendAxis(uint8_t number, int16_t raw) { send({joyEvent(JS_EVENT_AXIS, number, raw)}); }
+};
+
 TEST(MappingView, NamesTheButtonsAndAxesOfADevice) {
-  PtyJoystick controller;
-  ChildProcess view({TAVRIN_JOY_MAPPING, "--plain", controller.slavePath()});
-  ASSERT_TRUE(view.waitForOutput("reading unknown on " + controller.slavePath())) << view.output();
+  PluggedController controller;
+  ChildProcess view({TAVRIN_JOY_MAPPING, "--plain", controller.terminalPath()});
+  ASSERT_TRUE(view.waitForOutput("reading unknown on " + controller.terminalPath()))
+      << view.output();
   // The driver's initial state is where things rest, not something the operator did.
   auto held_at_start = GamepadState::atRest();
   held_at_start.buttons[9] = 1;
-  controller.sendInitialState(held_at_start, 0.0);
+  controller.send(tavrin_tools::initialStateEvents(held_at_start, 0.0));
 
   controller.sendButton(3, true);
   EXPECT_TRUE(view.waitForOutput("button 3 pressed\n")) << view.output();
@@ -65,11 +76,11 @@ TEST(MappingView, NamesTheButtonsAndAxesOfJoySamples) {
 }
 
 TEST(MappingView, LiveViewAtATerminalListsWhatIsHeld) {
-  PtyJoystick controller;
-  TmuxSession terminal(std::string(TAVRIN_JOY_MAPPING) + " " + controller.slavePath());
-  ASSERT_TRUE(terminal.waitForScreen("Controller mapping: unknown on " + controller.slavePath()))
+  PluggedController controller;
+  TmuxSession terminal(std::string(TAVRIN_JOY_MAPPING) + " " + controller.terminalPath());
+  ASSERT_TRUE(terminal.waitForScreen("Controller mapping: unknown on " + controller.terminalPath()))
       << terminal.screen();
-  controller.sendInitialState(GamepadState::atRest(), 0.0);
+  controller.send(tavrin_tools::initialStateEvents(GamepadState::atRest(), 0.0));
   controller.sendButton(7, true);
   controller.sendButton(2, true);
   EXPECT_TRUE(terminal.waitForScreen("pressed buttons  2 7")) << terminal.screen();

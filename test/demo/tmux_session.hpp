@@ -14,6 +14,9 @@
 
 namespace tavrin_test {
 
+using tavrin_tools::ChildProcess;
+using tavrin_tools::waitUntil;
+
 /// Runs a command in a detached tmux session (its own server, no user configuration), types
 /// keys into it and reads its screen, as an operator at a terminal would.
 class TmuxSession {

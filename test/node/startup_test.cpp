@@ -16,34 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::vector<std::string> remapLines(const std::string & table, std::vector<int> entries) {
-  std::vector<std::string> lines;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    lines.push_back(
-        "Joy " + table + " remap" + std::to_string(i) + ": " + std::to_string(entries[i]));
-  }
-  return lines;
-}
-
-std::vector<std::string> startupLines(
-    const std::string & joy_dev, std::vector<int> axes, std::vector<int> buttons) {
-  std::vector<std::string> lines{
-      "joy_dev: " + joy_dev + ", arm_task_center_action: /tavrinpro_action/arm_task"};
-  for (const auto & line : remapLines("axes", axes)) {
-    lines.push_back(line);
-  }
-  for (const auto & line : remapLines("buttons", buttons)) {
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-std::vector<std::string> firstBodies(const TeleopProcess & node, size_t count) {
-  auto bodies = logBodies(node.lines());
-  bodies.resize(std::min(bodies.size(), count));
-  return bodies;
-}
-
 TEST(Startup, DefaultsLogTheConfigurationAndReadTheDefaultDevice) {
   TeleopProcess node({}, {"SPDLOG_STDOUT=", "SPDLOG_SYSTEMD=", "SPDLOG_LEVEL="});
   ASSERT_TRUE(node.waitForOutput("Joy /dev/input/js0 open failed"));

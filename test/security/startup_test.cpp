@@ -13,7 +13,7 @@
 
 #include "keystore_rig.hpp"
 #include "robot_peer.hpp"
-#include "ros2_layer/participant.hpp"
+#include "participant.hpp"
 #include "teleop_process.hpp"
 
 namespace tavrin_test {

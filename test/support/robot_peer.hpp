@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.hpp"
 #include "geometry_msgs/msg/twist.hpp"
 #include "rclcpp/rclcpp.hpp"
 #include "rclcpp_action/rclcpp_action.hpp"
@@ -23,6 +24,9 @@
 #include "tavrin_protocol/action/arm_task_decision.hpp"
 
 namespace tavrin_test {
+
+using tavrin_tools::ChildProcess;
+using tavrin_tools::waitUntil;
 
 /// How the arm task server treats a goal.
 enum class ArmTaskBehaviour { kSucceed, kReject, kAbort, kCancelWhenAsked, kRunForever };

@@ -1,10 +1,10 @@
 #include "teleop_process.hpp"
 
-#include <signal.h>
-#include <sys/wait.h>
-
+#include <algorithm>
 #include <regex>
 #include <utility>
+
+#include "joystick_stand_in.hpp"
 
 namespace tavrin_test {
 
@@ -20,8 +20,7 @@ std::vector<std::string> nodeCommandLine(const std::vector<std::string> & ros_ar
 }
 
 std::vector<std::string> nodeEnvironment(const std::vector<std::string> & environment) {
-  std::vector<std::string> merged{
-      "SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"};
+  auto merged = tavrin_tools::nodeLogEnvironment();
   merged.insert(merged.end(), environment.begin(), environment.end());
   return merged;
 }
@@ -34,12 +33,6 @@ TeleopProcess::TeleopProcess(
 
 bool TeleopProcess::waitForStartup(std::chrono::milliseconds timeout) {
   return waitForOutput("[INFO] Joy buttons remap7: ", timeout);
-}
-
-bool TeleopProcess::interruptAndExitCleanly(std::chrono::milliseconds timeout) {
-  sendSignal(SIGINT);
-  const auto status = waitForExit(timeout);
-  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
 
 std::vector<std::string> ownLines(const ChildProcess & process) {
@@ -64,6 +57,25 @@ std::vector<std::string> logBodies(const std::vector<std::string> & lines) {
     }
   }
   return bodies;
+}
+
+std::vector<std::string> firstBodies(const ChildProcess & node, size_t count) {
+  auto bodies = logBodies(node.lines());
+  bodies.resize(std::min(bodies.size(), count));
+  return bodies;
+}
+
+std::vector<std::string> startupLines(
+    const std::string & joy_dev, const std::vector<int> & axes, const std::vector<int> & buttons) {
+  std::vector<std::string> lines{
+      "joy_dev: " + joy_dev + ", arm_task_center_action: /tavrinpro_action/arm_task"};
+  for (size_t i = 0; i < axes.size(); ++i) {
+    lines.push_back("Joy axes remap" + std::to_string(i) + ": " + std::to_string(axes[i]));
+  }
+  for (size_t i = 0; i < buttons.size(); ++i) {
+    lines.push_back("Joy buttons remap" + std::to_string(i) + ": " + std::to_string(buttons[i]));
+  }
+  return lines;
 }
 
 }  // namespace tavrin_test

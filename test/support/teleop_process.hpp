@@ -8,6 +8,9 @@
 
 namespace tavrin_test {
 
+using tavrin_tools::ChildProcess;
+using tavrin_tools::waitUntil;
+
 /// Starts the node with ROS arguments; its log goes to the console at info level unless the
 /// environment given says otherwise.
 class TeleopProcess : public ChildProcess {
@@ -18,9 +21,6 @@ public:
 
   /// Waits for the last startup line (the highest button remap line) of a default table.
   bool waitForStartup(std::chrono::milliseconds timeout = std::chrono::seconds(30));
-
-  /// Sends SIGINT and returns whether the process then exited normally with status 0.
-  bool interruptAndExitCleanly(std::chrono::milliseconds timeout = std::chrono::seconds(20));
 };
 
 /// The lines the program itself wrote: without the middleware's own diagnostics, such as the
@@ -29,5 +29,12 @@ std::vector<std::string> ownLines(const ChildProcess & process);
 
 /// The log lines of a process output without their "NNN [INFO] " prefix.
 std::vector<std::string> logBodies(const std::vector<std::string> & lines);
+
+/// The first `count` log lines of the node's output without their prefix.
+std::vector<std::string> firstBodies(const ChildProcess & node, size_t count);
+
+/// The configuration the node logs first: its device, then its axis and button tables.
+std::vector<std::string> startupLines(
+    const std::string & joy_dev, const std::vector<int> & axes, const std::vector<int> & buttons);
 
 }  // namespace tavrin_test

@@ -1,5 +1,6 @@
 #include "controller.hpp"
 
+#include <csignal>
 #include <stdexcept>
 #include <thread>
 
@@ -69,7 +70,7 @@ DrivenNode::DrivenNode(
   if (!options.node_command.empty()) {
     auto argv = options.node_command;
     argv.insert(argv.end(), {"--ros-args", "-p", "joy_dev:=" + output.joyDev()});
-    program_ = std::make_unique<ChildProgram>(argv, options.node_log);
+    program_ = std::make_unique<ChildProcess>(argv, OutputFile{options.node_log});
   }
 }
 
@@ -92,8 +93,12 @@ std::optional<int> DrivenNode::stop(std::chrono::milliseconds timeout) {
   if (!program_) {
     return std::nullopt;
   }
-  program_->interrupt();
-  return program_->waitForExit(timeout);
+  program_->sendSignal(SIGINT);
+  const auto status = program_->waitForExit(timeout);
+  if (!status) {
+    program_->sendSignal(SIGKILL);
+  }
+  return status;
 }
 
 BackgroundSpinner::BackgroundSpinner(const rclcpp::Node::SharedPtr & node) {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "child_program.hpp"
+#include "child_process.hpp"
 #include "geometry_msgs/msg/twist.hpp"
 #include "joystick_output.hpp"
 #include "rclcpp/rclcpp.hpp"
@@ -65,7 +65,7 @@ public:
   size_t motionCount() const { return motion_count_; }
 
 private:
-  std::unique_ptr<ChildProgram> program_;
+  std::unique_ptr<ChildProcess> program_;
   rclcpp::Subscription<geometry_msgs::msg::Twist>::SharedPtr motion_;
   std::atomic<size_t> motion_count_{0};
 };

@@ -1,6 +1,8 @@
 // The virtual controllers' gamepad: an Xbox-style layout, in sensor_msgs/Joy conventions.
 #pragma once
 
+#include <linux/joystick.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -44,5 +46,15 @@ int16_t rawAxisValue(float value, double deadzone);
 /// The value the node's reader makes of a raw axis value with no dead band (the mapping view's
 /// reading of a controller).
 float joyAxisValue(int16_t raw);
+
+/// The joystick events that take a device from `from` to `to`: every axis and button that
+/// differs, axes first, so that a button change goes out with the new stick and trigger
+/// positions already read.
+std::vector<js_event> changeEvents(
+    const GamepadState & from, const GamepadState & to, double deadzone, uint32_t time = 0);
+
+/// The burst of initial-state events (flag JS_EVENT_INIT) a driver sends to a new reader.
+std::vector<js_event> initialStateEvents(
+    const GamepadState & state, double deadzone, uint32_t time = 0);
 
 }  // namespace tavrin_tools

@@ -21,20 +21,28 @@ std::unique_ptr<DeviceOutput> DeviceOutput::create(
     why_not = error.what();
     return nullptr;
   }
-  why_not = linkDeviceInPrivateNamespace(device_path, output->pty_.slavePath());
+  why_not = linkDeviceInPrivateNamespace(device_path, output->device_.terminalPath());
   if (!why_not.empty()) {
     return nullptr;
   }
   // Waits in the terminal's buffer until the node opens the device, as a driver's burst would.
-  output->pty_.sendInitialState(output->sent_, deadzone);
+  output->device_.send(initialStateEvents(output->sent_, deadzone, output->eventTime()));
   return output;
 }
 
 DeviceOutput::DeviceOutput(std::string device_path, double deadzone)
-    : device_path_(std::move(device_path)), deadzone_(deadzone), sent_(GamepadState::atRest()) {}
+    : device_path_(std::move(device_path)), deadzone_(deadzone), sent_(GamepadState::atRest()) {
+  device_.plugTerminal({}, TerminalMode::wholeRecords);
+}
+
+uint32_t DeviceOutput::eventTime() const {
+  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - start_)
+                                   .count());
+}
 
 void DeviceOutput::send(const GamepadState & state) {
-  if (!pty_.sendChanges(sent_, state, deadzone_)) {
+  if (!device_.send(changeEvents(sent_, state, deadzone_, eventTime()))) {
     being_read_ = false;
   }
   sent_ = state;
@@ -45,7 +53,7 @@ void DeviceOutput::idle(const GamepadState &) {
 }
 
 std::string DeviceOutput::description() const {
-  return "a pseudo-terminal (" + pty_.slavePath() + ") behind " + device_path_ +
+  return "a pseudo-terminal (" + device_.terminalPath() + ") behind " + device_path_ +
          " in a private mount namespace; the node reads it as its joystick device (joy_dev:=" +
          device_path_ + ")";
 }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "gamepad.hpp"
-#include "pty_joystick.hpp"
+#include "joystick_stand_in.hpp"
 #include "rclcpp/rclcpp.hpp"
 #include "sensor_msgs/msg/joy.hpp"
 
@@ -45,10 +45,13 @@ public:
 
 private:
   DeviceOutput(std::string device_path, double deadzone);
+  /// Milliseconds since the device was plugged in, as a driver stamps its events.
+  uint32_t eventTime() const;
 
   std::string device_path_;
   double deadzone_;
-  PtyJoystick pty_;
+  JoystickStandIn device_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   GamepadState sent_;
   bool being_read_ = true;
 };

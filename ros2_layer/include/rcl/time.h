@@ -10,7 +10,7 @@ extern "C" {
 
 #define RCL_S_TO_NS(seconds) ((seconds) * (1000LL * 1000LL * 1000LL))
 #define RCL_MS_TO_NS(milliseconds) ((milliseconds) * (1000LL * 1000LL))
-#define RCL_US_TO_NS(microseconds) ((microseconds) * 1000LL)
+#define RCL_US_TO_NS(microseconds) ((microseconds)*1000LL)
 #define RCL_NS_TO_S(nanoseconds) ((nanoseconds) / (1000LL * 1000LL * 1000LL))
 #define RCL_NS_TO_MS(nanoseconds) ((nanoseconds) / (1000LL * 1000LL))
 #define RCL_NS_TO_US(nanoseconds) ((nanoseconds) / 1000LL)

@@ -287,34 +287,6 @@ public:
     return this->remove_pending_request(future.request_id);
   }
 
-  /// Forgets all pending requests and returns how many there were.
-  size_t prune_pending_requests() {
-    std::lock_guard guard(pending_requests_mutex_);
-    auto count = pending_requests_.size();
-    pending_requests_.clear();
-    return count;
-  }
-
-  /// Forgets the pending requests sent before `time_point` and returns how many there were.
-  template <typename AllocatorT = std::allocator<int64_t>>
-  size_t prune_requests_older_than(
-      std::chrono::time_point<std::chrono::system_clock> time_point,
-      std::vector<int64_t, AllocatorT> * pruned_requests = nullptr) {
-    std::lock_guard guard(pending_requests_mutex_);
-    auto old_size = pending_requests_.size();
-    for (auto it = pending_requests_.begin(); it != pending_requests_.end();) {
-      if (it->second.first < time_point) {
-        if (pruned_requests) {
-          pruned_requests->push_back(it->first);
-        }
-        it = pending_requests_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    return old_size - pending_requests_.size();
-  }
-
 protected:
   using CallbackTypeValueVariant = std::tuple<CallbackType, SharedFuture, Promise>;
   using CallbackWithRequestTypeValueVariant = std::tuple<

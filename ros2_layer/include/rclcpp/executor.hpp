@@ -45,28 +45,6 @@ public:
   /// Removes a node; throws std::runtime_error when the node is not in this executor.
   virtual void remove_node(std::shared_ptr<rclcpp::Node> node_ptr, bool notify = true);
 
-  /// Adds the node, runs at most one callback waiting up to `timeout`, removes the node.
-  template <typename RepT = int64_t, typename T = std::milli>
-  void spin_node_once(
-      rclcpp::node_interfaces::NodeBaseInterface::SharedPtr node,
-      std::chrono::duration<RepT, T> timeout = std::chrono::duration<RepT, T>(-1)) {
-    return spin_node_once_nanoseconds(
-        node, std::chrono::duration_cast<std::chrono::nanoseconds>(timeout));
-  }
-  /// Adds the node, runs at most one callback waiting up to `timeout`, removes the node.
-  template <typename NodeT = rclcpp::Node, typename RepT = int64_t, typename T = std::milli>
-  void spin_node_once(
-      std::shared_ptr<NodeT> node,
-      std::chrono::duration<RepT, T> timeout = std::chrono::duration<RepT, T>(-1)) {
-    return spin_node_once_nanoseconds(
-        node->get_node_base_interface(),
-        std::chrono::duration_cast<std::chrono::nanoseconds>(timeout));
-  }
-  /// Adds the node, runs the work that is ready, removes the node.
-  void spin_node_some(rclcpp::node_interfaces::NodeBaseInterface::SharedPtr node);
-  /// Adds the node, runs the work that is ready, removes the node.
-  void spin_node_some(std::shared_ptr<rclcpp::Node> node);
-
   /// Runs the work that is ready now, once each, without waiting for more.
   virtual void spin_some(std::chrono::nanoseconds max_duration = std::chrono::nanoseconds(0));
   /// Runs work until none is ready or `max_duration` has passed.
@@ -124,8 +102,6 @@ protected:
   void spin_once_impl(std::chrono::nanoseconds timeout);
   /// Whether the executor's context is still valid.
   bool context_is_valid() const;
-  void spin_node_once_nanoseconds(
-      rclcpp::node_interfaces::NodeBaseInterface::SharedPtr node, std::chrono::nanoseconds timeout);
 
   std::atomic_bool spinning{false};
   std::shared_ptr<rclcpp::Context> context_;

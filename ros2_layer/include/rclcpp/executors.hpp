@@ -1,4 +1,4 @@
-// Spinning a node: spin, spin_some and spin_until_future_complete on a temporary executor.
+// Spinning a node: spin and spin_until_future_complete on a temporary executor.
 #pragma once
 
 #include <chrono>
@@ -11,11 +11,6 @@
 
 namespace rclcpp {
 namespace executors {
-
-/// Runs the node's ready work on a temporary executor.
-void spin_some(rclcpp::node_interfaces::NodeBaseInterface::SharedPtr node_ptr);
-/// Runs the node's ready work on a temporary executor.
-void spin_some(rclcpp::Node::SharedPtr node_ptr);
 
 /// Spins the node on `executor` until the future is ready, the timeout passes or shutdown.
 template <typename FutureT, typename TimeRepT = int64_t, typename TimeT = std::milli>
@@ -67,9 +62,5 @@ rclcpp::FutureReturnCode spin_until_future_complete(
 void spin(rclcpp::node_interfaces::NodeBaseInterface::SharedPtr node_ptr);
 /// Runs the node's callbacks on the calling thread until the context shuts down.
 void spin(rclcpp::Node::SharedPtr node_ptr);
-/// Runs the node's ready work on the calling thread.
-void spin_some(rclcpp::node_interfaces::NodeBaseInterface::SharedPtr node_ptr);
-/// Runs the node's ready work on the calling thread.
-void spin_some(rclcpp::Node::SharedPtr node_ptr);
 
 }  // namespace rclcpp

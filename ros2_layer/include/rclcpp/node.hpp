@@ -13,7 +13,6 @@
 #include "rclcpp/clock.hpp"
 #include "rclcpp/context.hpp"
 #include "rclcpp/exceptions.hpp"
-#include "rclcpp/logger.hpp"
 #include "rclcpp/macros.hpp"
 #include "rclcpp/node_interfaces/node_base_interface.hpp"
 #include "rclcpp/node_options.hpp"
@@ -57,8 +56,6 @@ public:
   const char * get_namespace() const;
   /// The namespace and the name: "/ns/name".
   const char * get_fully_qualified_name() const;
-  /// The logger named after the node.
-  rclcpp::Logger get_logger() const;
 
   /// A new callback group; every callback of this layer runs on the executor's one thread.
   rclcpp::CallbackGroup::SharedPtr create_callback_group(

@@ -1,5 +1,5 @@
 // Options of a node: its own command-line arguments and parameter overrides, and the settings
-// of rclcpp::NodeOptions that this layer accepts.
+// of rclcpp::NodeOptions that have an effect here.
 #pragma once
 
 #include <string>
@@ -47,36 +47,11 @@ public:
   /// Sets whether the arguments given to rclcpp::init apply to this node.
   NodeOptions & use_global_arguments(bool use_global_arguments);
 
-  /// Whether a /rosout publisher would be created; accepted, no effect here.
-  bool enable_rosout() const;
-  NodeOptions & enable_rosout(bool enable_rosout);
-  /// Whether intra-process communication would be used; accepted, no effect here.
-  bool use_intra_process_comms() const;
-  NodeOptions & use_intra_process_comms(bool use_intra_process_comms);
-  /// Whether topic statistics would be published; accepted, no effect here.
-  bool enable_topic_statistics() const;
-  NodeOptions & enable_topic_statistics(bool enable_topic_statistics);
-  /// Whether parameter services would be started; accepted, no effect here.
-  bool start_parameter_services() const;
-  NodeOptions & start_parameter_services(bool start_parameter_services);
-  /// Whether parameter events would be published; accepted, no effect here.
-  bool start_parameter_event_publisher() const;
-  NodeOptions & start_parameter_event_publisher(bool start_parameter_event_publisher);
-  /// Whether a thread would serve the /clock topic; accepted, no effect here.
-  bool use_clock_thread() const;
-  NodeOptions & use_clock_thread(bool use_clock_thread);
-
 private:
   rclcpp::Context::SharedPtr context_;
   std::vector<std::string> arguments_;
   std::vector<rclcpp::Parameter> parameter_overrides_;
   bool use_global_arguments_ = true;
-  bool enable_rosout_ = true;
-  bool use_intra_process_comms_ = false;
-  bool enable_topic_statistics_ = false;
-  bool start_parameter_services_ = true;
-  bool start_parameter_event_publisher_ = true;
-  bool use_clock_thread_ = true;
 };
 
 }  // namespace rclcpp

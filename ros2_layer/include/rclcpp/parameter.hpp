@@ -71,33 +71,6 @@ public:
   template <typename T>
   decltype(auto) get_value() const;
 
-  /// The value as a bool; throws ParameterTypeException on another type.
-  bool as_bool() const;
-
-  /// The value as an integer; throws ParameterTypeException on another type.
-  int64_t as_int() const;
-
-  /// The value as a double; throws ParameterTypeException on another type.
-  double as_double() const;
-
-  /// The value as a string; throws ParameterTypeException on another type.
-  const std::string & as_string() const;
-
-  /// The value as a byte array; throws ParameterTypeException on another type.
-  const std::vector<uint8_t> & as_byte_array() const;
-
-  /// The value as a bool array; throws ParameterTypeException on another type.
-  const std::vector<bool> & as_bool_array() const;
-
-  /// The value as an integer array; throws ParameterTypeException on another type.
-  const std::vector<int64_t> & as_integer_array() const;
-
-  /// The value as a double array; throws ParameterTypeException on another type.
-  const std::vector<double> & as_double_array() const;
-
-  /// The value as a string array; throws ParameterTypeException on another type.
-  const std::vector<std::string> & as_string_array() const;
-
   /// The value as text.
   std::string value_to_string() const;
 
@@ -105,15 +78,6 @@ private:
   std::string name_;
   ParameterValue value_;
 };
-
-/// The parameter as a JSON dictionary entry: "name": {"type": ..., "value": ...}.
-std::string _to_json_dict_entry(const Parameter & param);
-
-/// Writes the parameter as JSON.
-std::ostream & operator<<(std::ostream & os, const rclcpp::Parameter & pv);
-
-/// Writes the parameters as one JSON dictionary.
-std::ostream & operator<<(std::ostream & os, const std::vector<Parameter> & parameters);
 
 namespace parameter_detail {
 
@@ -140,13 +104,3 @@ decltype(auto) Parameter::get_value() const {
 }
 
 }  // namespace rclcpp
-
-namespace std {
-
-/// The parameter as a JSON object: {"name": ..., "type": ..., "value": ...}.
-std::string to_string(const rclcpp::Parameter & param);
-
-/// The parameters as one JSON dictionary.
-std::string to_string(const std::vector<rclcpp::Parameter> & parameters);
-
-}  // namespace std

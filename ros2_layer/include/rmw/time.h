@@ -18,11 +18,14 @@ typedef struct rmw_time_s {
 typedef int64_t rmw_time_point_value_t;
 
 /// Let the middleware choose.
-#define RMW_DURATION_DEFAULT {0, 0}
+#define RMW_DURATION_DEFAULT \
+  { 0, 0 }
 /// Never expires.
-#define RMW_DURATION_INFINITE {9223372036LL, 854775807LL}
+#define RMW_DURATION_INFINITE \
+  { 9223372036LL, 854775807LL }
 /// Not set: the middleware default applies.
-#define RMW_DURATION_UNSPECIFIED {0LL, 0LL}
+#define RMW_DURATION_UNSPECIFIED \
+  { 0LL, 0LL }
 
 #ifdef __cplusplus
 }

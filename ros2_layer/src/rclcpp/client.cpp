@@ -1,9 +1,9 @@
 #include "rclcpp/client.hpp"
 
+#include "context_state.hpp"
+#include "node_state.hpp"
 #include "rclcpp/exceptions.hpp"
-#include "ros2_layer/context_state.hpp"
-#include "ros2_layer/node_state.hpp"
-#include "ros2_layer/service_endpoints.hpp"
+#include "service_endpoints.hpp"
 
 namespace rclcpp {
 

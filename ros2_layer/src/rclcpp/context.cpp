@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "ros2_layer/arguments.hpp"
-#include "ros2_layer/context_state.hpp"
-#include "ros2_layer/participant.hpp"
+#include "arguments.hpp"
+#include "context_state.hpp"
+#include "participant.hpp"
 
 namespace rclcpp {
 

@@ -2,11 +2,11 @@
 
 #include <sstream>
 
+#include "context_state.hpp"
+#include "executor_core.hpp"
+#include "node_state.hpp"
 #include "rclcpp/executors.hpp"
 #include "rclcpp/node.hpp"
-#include "ros2_layer/context_state.hpp"
-#include "ros2_layer/executor_core.hpp"
-#include "ros2_layer/node_state.hpp"
 
 namespace rclcpp {
 
@@ -64,23 +64,6 @@ void Executor::remove_node(node_interfaces::NodeBaseInterface::SharedPtr node_pt
 
 void Executor::remove_node(std::shared_ptr<rclcpp::Node> node_ptr, bool notify) {
   remove_node(node_ptr->get_node_base_interface(), notify);
-}
-
-void Executor::spin_node_once_nanoseconds(
-    node_interfaces::NodeBaseInterface::SharedPtr node, std::chrono::nanoseconds timeout) {
-  add_node(node, false);
-  spin_once(timeout);
-  remove_node(node, false);
-}
-
-void Executor::spin_node_some(node_interfaces::NodeBaseInterface::SharedPtr node) {
-  add_node(node, false);
-  spin_some();
-  remove_node(node, false);
-}
-
-void Executor::spin_node_some(std::shared_ptr<rclcpp::Node> node) {
-  spin_node_some(node->get_node_base_interface());
 }
 
 void Executor::spin_some(std::chrono::nanoseconds max_duration) {
@@ -145,13 +128,6 @@ void SingleThreadedExecutor::spin() {
   }
 }
 
-void spin_some(node_interfaces::NodeBaseInterface::SharedPtr node_ptr) {
-  SingleThreadedExecutor executor;
-  executor.spin_node_some(node_ptr);
-}
-
-void spin_some(rclcpp::Node::SharedPtr node_ptr) { spin_some(node_ptr->get_node_base_interface()); }
-
 }  // namespace executors
 
 void spin(node_interfaces::NodeBaseInterface::SharedPtr node_ptr) {
@@ -162,11 +138,5 @@ void spin(node_interfaces::NodeBaseInterface::SharedPtr node_ptr) {
 }
 
 void spin(rclcpp::Node::SharedPtr node_ptr) { spin(node_ptr->get_node_base_interface()); }
-
-void spin_some(node_interfaces::NodeBaseInterface::SharedPtr node_ptr) {
-  executors::spin_some(std::move(node_ptr));
-}
-
-void spin_some(rclcpp::Node::SharedPtr node_ptr) { executors::spin_some(std::move(node_ptr)); }
 
 }  // namespace rclcpp

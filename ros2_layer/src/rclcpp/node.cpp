@@ -1,7 +1,7 @@
 #include "rclcpp/node.hpp"
 
-#include "ros2_layer/node_state.hpp"
-#include "ros2_layer/parameter_store.hpp"
+#include "node_state.hpp"
+#include "parameter_store.hpp"
 
 namespace rclcpp {
 
@@ -48,13 +48,6 @@ const char * Node::get_name() const { return base_->get_name(); }
 const char * Node::get_namespace() const { return base_->get_namespace(); }
 
 const char * Node::get_fully_qualified_name() const { return base_->get_fully_qualified_name(); }
-
-rclcpp::Logger Node::get_logger() const {
-  // rclcpp names a node's logger after its namespace and name, dotted: "ns.name".
-  std::string name = layer_state()->fullyQualifiedName().substr(1);
-  std::replace(name.begin(), name.end(), '/', '.');
-  return rclcpp::get_logger(name);
-}
 
 rclcpp::CallbackGroup::SharedPtr Node::create_callback_group(
     rclcpp::CallbackGroupType group_type, bool automatically_add_to_executor_with_node) {

@@ -49,48 +49,4 @@ NodeOptions & NodeOptions::use_global_arguments(bool use_global_arguments) {
   return *this;
 }
 
-bool NodeOptions::enable_rosout() const { return enable_rosout_; }
-
-NodeOptions & NodeOptions::enable_rosout(bool enable_rosout) {
-  enable_rosout_ = enable_rosout;
-  return *this;
-}
-
-bool NodeOptions::use_intra_process_comms() const { return use_intra_process_comms_; }
-
-NodeOptions & NodeOptions::use_intra_process_comms(bool use_intra_process_comms) {
-  use_intra_process_comms_ = use_intra_process_comms;
-  return *this;
-}
-
-bool NodeOptions::enable_topic_statistics() const { return enable_topic_statistics_; }
-
-NodeOptions & NodeOptions::enable_topic_statistics(bool enable_topic_statistics) {
-  enable_topic_statistics_ = enable_topic_statistics;
-  return *this;
-}
-
-bool NodeOptions::start_parameter_services() const { return start_parameter_services_; }
-
-NodeOptions & NodeOptions::start_parameter_services(bool start_parameter_services) {
-  start_parameter_services_ = start_parameter_services;
-  return *this;
-}
-
-bool NodeOptions::start_parameter_event_publisher() const {
-  return start_parameter_event_publisher_;
-}
-
-NodeOptions & NodeOptions::start_parameter_event_publisher(bool start_parameter_event_publisher) {
-  start_parameter_event_publisher_ = start_parameter_event_publisher;
-  return *this;
-}
-
-bool NodeOptions::use_clock_thread() const { return use_clock_thread_; }
-
-NodeOptions & NodeOptions::use_clock_thread(bool use_clock_thread) {
-  use_clock_thread_ = use_clock_thread;
-  return *this;
-}
-
 }  // namespace rclcpp

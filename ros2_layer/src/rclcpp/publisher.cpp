@@ -1,8 +1,8 @@
 #include "rclcpp/publisher.hpp"
 
+#include "endpoints.hpp"
+#include "node_state.hpp"
 #include "rclcpp/exceptions.hpp"
-#include "ros2_layer/endpoints.hpp"
-#include "ros2_layer/node_state.hpp"
 
 namespace rclcpp {
 namespace {

@@ -1,9 +1,9 @@
 #include "rclcpp/service.hpp"
 
+#include "log_line.hpp"
+#include "node_state.hpp"
 #include "rclcpp/exceptions.hpp"
-#include "rclcpp/logging.hpp"
-#include "ros2_layer/node_state.hpp"
-#include "ros2_layer/service_endpoints.hpp"
+#include "service_endpoints.hpp"
 
 namespace rclcpp {
 
@@ -45,10 +45,9 @@ bool ServiceBase::execute() {
 void ServiceBase::send_response_type_erased(
     const rmw_request_id_t & request_id, const void * response) {
   if (!endpoints_->sendReply(request_id, response)) {
-    RCLCPP_WARN(
-        rclcpp::get_logger("rclcpp"),
-        "failed to send response to %s (timeout): client will not receive response",
-        service_name_.c_str());
+    ros2_layer::logLine(
+        "WARN", "failed to send response to " + service_name_ +
+                    " (timeout): client will not receive response");
   }
 }
 

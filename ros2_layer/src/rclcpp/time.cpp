@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <thread>
 
+#include "context_state.hpp"
 #include "rclcpp/clock.hpp"
 #include "rclcpp/duration.hpp"
 #include "rclcpp/time.hpp"
-#include "ros2_layer/context_state.hpp"
 
 namespace rclcpp {
 namespace {

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <thread>
 
-#include "rclcpp/logging.hpp"
-#include "ros2_layer/arguments.hpp"
+#include "arguments.hpp"
+#include "log_line.hpp"
 
 namespace rclcpp {
 namespace {
@@ -122,8 +122,8 @@ private:
       if (count <= 0 || byte == 0) {
         return;
       }
-      RCLCPP_INFO(
-          rclcpp::get_logger("rclcpp"), "signal_handler(signum=%d)", static_cast<int>(byte));
+      ros2_layer::logLine(
+          "INFO", "signal_handler(signum=" + std::to_string(static_cast<int>(byte)) + ")");
       auto context = contexts::get_global_default_context();
       if (context->get_init_options().shutdown_on_signal) {
         context->shutdown("signal handler");

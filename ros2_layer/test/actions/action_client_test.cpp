@@ -2,8 +2,6 @@
 // client: its node spins on a thread of its own while the test body, like the teleop node's
 // grab worker, waits for the server and sends goals from another thread.
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -16,11 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include "child_process.hpp"
 #include "rclcpp/rclcpp.hpp"
 #include "rclcpp_action/rclcpp_action.hpp"
 #include "tavrin_protocol/action/arm_task_decision.hpp"
-
-extern char ** environ;
 
 namespace {
 
@@ -55,29 +52,15 @@ private:
 const auto * const kEnvironment = ::testing::AddGlobalTestEnvironment(new SpinningNode);
 
 /// The test server in a process of its own, ended with SIGTERM when the test ends.
-class ServerProcess {
+class ServerProcess : public tavrin_tools::ChildProcess {
 public:
-  ServerProcess(const std::string & action_name, const std::string & behaviour) {
-    std::vector<std::string> args = {ARM_TASK_TEST_SERVER, action_name, behaviour};
-    std::vector<char *> argv;
-    for (auto & arg : args) {
-      argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    EXPECT_EQ(posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ), 0);
-  }
+  ServerProcess(const std::string & action_name, const std::string & behaviour)
+      : ChildProcess({ARM_TASK_TEST_SERVER, action_name, behaviour}) {}
   ~ServerProcess() {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
+    sendSignal(SIGTERM);
     // A clean exit also means that the sanitizers found nothing in the server.
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "server status " << status;
+    EXPECT_TRUE(tavrin_tools::exitedCleanly(waitForExit(kPatience))) << output();
   }
-  ServerProcess(const ServerProcess &) = delete;
-  ServerProcess & operator=(const ServerProcess &) = delete;
-
-private:
-  pid_t pid_ = 0;
 };
 
 /// Records what the three goal callbacks receive; they run on the spinning thread. Declared

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "cdr.hpp"
 #include "geometry_msgs/msg/twist.hpp"
-#include "ros2_layer/cdr.hpp"
 #include "rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp"
 #include "sensor_msgs/msg/joy.hpp"
 #include "std_msgs/msg/int32_multi_array.hpp"

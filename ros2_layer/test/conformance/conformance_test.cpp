@@ -14,12 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "endpoints.hpp"
 #include "layer_fixture.hpp"
-#include "peer_process.hpp"
+#include "participant.hpp"
 #include "rmw_dds_common/msg/participant_entities_info.hpp"
-#include "ros2_layer/endpoints.hpp"
-#include "ros2_layer/participant.hpp"
-#include "ros2_layer/serdata.hpp"
+#include "serdata.hpp"
 #include "std_msgs/msg/string.hpp"
 #include "std_srvs/srv/set_bool.hpp"
 
@@ -71,8 +70,8 @@ class Conformance : public test_support::LayerTest {
 protected:
   void SetUp() override {
     LayerTest::SetUp();
-    peer_.emplace(test_support::peerProgram(), std::vector<std::string>{"conformance"});
-    ASSERT_TRUE(peer_->waitForLine("ready", 60s));
+    peer_.emplace("conformance");
+    ASSERT_TRUE(peer_->waitForReady());
     raw_ = std::make_unique<ros2_layer::Participant>(ros2_layer::domainSettingsFromEnvironment());
   }
 
@@ -148,7 +147,7 @@ protected:
     return {};
   }
 
-  std::optional<test_support::PeerProcess> peer_;
+  std::optional<test_support::Peer> peer_;
   std::unique_ptr<ros2_layer::Participant> raw_;
   std::vector<ros2_layer::Entity> topics_;
 };

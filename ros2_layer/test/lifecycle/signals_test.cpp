@@ -3,7 +3,7 @@
 
 #include <csignal>
 
-#include "peer_process.hpp"
+#include "layer_fixture.hpp"
 
 namespace {
 
@@ -12,13 +12,13 @@ using namespace std::chrono_literals;
 class SignalEndsSpin : public ::testing::TestWithParam<int> {};
 
 TEST_P(SignalEndsSpin, SpinReturnsAndTheProgramExitsWithStatusZero) {
-  test_support::PeerProcess peer(test_support::peerProgram(), {"spin"});
-  ASSERT_TRUE(peer.waitForLine("ready", 60s));
+  test_support::Peer peer("spin");
+  ASSERT_TRUE(peer.waitForReady());
 
-  peer.signal(GetParam());
+  peer.sendSignal(GetParam());
 
-  EXPECT_TRUE(peer.waitForLine("spin returned", 60s));
-  EXPECT_EQ(peer.waitForExit(60s), 0);
+  EXPECT_TRUE(peer.waitForOutput("spin returned\n", 60s));
+  EXPECT_TRUE(tavrin_tools::exitedCleanly(peer.waitForExit(60s)));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -7,7 +7,6 @@
 
 #include "geometry_msgs/msg/twist.hpp"
 #include "layer_fixture.hpp"
-#include "peer_process.hpp"
 #include "std_msgs/msg/string.hpp"
 
 namespace {
@@ -19,8 +18,8 @@ using Strings = std::vector<std::string>;
 class QosAsCreated : public test_support::LayerTest {};
 
 TEST_F(QosAsCreated, KeepLastOneReaderBehindABurstSeesOnlyTheLast) {
-  test_support::PeerProcess peer(test_support::peerProgram(), {"burst"});
-  ASSERT_TRUE(peer.waitForLine("ready", 60s));
+  test_support::Peer peer("burst");
+  ASSERT_TRUE(peer.waitForReady());
   auto behind = std::make_shared<rclcpp::Node>("behind");
   auto counting = std::make_shared<rclcpp::Node>("counting");
   Strings latest;
@@ -46,8 +45,8 @@ TEST_F(QosAsCreated, KeepLastOneReaderBehindABurstSeesOnlyTheLast) {
 }
 
 TEST_F(QosAsCreated, LateTransientLocalSubscriberGetsTheLastDepthSamples) {
-  test_support::PeerProcess peer(test_support::peerProgram(), {"burst"});
-  ASSERT_TRUE(peer.waitForLine("ready", 60s));
+  test_support::Peer peer("burst");
+  ASSERT_TRUE(peer.waitForReady());
   auto node = std::make_shared<rclcpp::Node>("late");
   Strings received;
   auto subscription = node->create_subscription<String>(
@@ -63,8 +62,8 @@ TEST_F(QosAsCreated, LateTransientLocalSubscriberGetsTheLastDepthSamples) {
 }
 
 TEST_F(QosAsCreated, ReliableSubscriptionDoesNotMatchABestEffortPublisher) {
-  test_support::PeerProcess peer(test_support::peerProgram(), {"conformance"});
-  ASSERT_TRUE(peer.waitForLine("ready", 60s));
+  test_support::Peer peer("conformance");
+  ASSERT_TRUE(peer.waitForReady());
   auto node = std::make_shared<rclcpp::Node>("matching");
   auto ignore = [](std::shared_ptr<geometry_msgs::msg::Twist>) {};
   auto reliable = node->create_subscription<geometry_msgs::msg::Twist>(

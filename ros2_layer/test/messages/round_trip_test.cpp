@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "layer_fixture.hpp"
-#include "peer_process.hpp"
 #include "samples.hpp"
 
 namespace {
@@ -24,8 +23,8 @@ struct RoundTrip {
 class MessageRoundTrip : public test_support::LayerTest {};
 
 TEST_F(MessageRoundTrip, EveryTypeComesBackFromAnotherProcessWithItsValues) {
-  test_support::PeerProcess peer(test_support::peerProgram(), {"echo"});
-  ASSERT_TRUE(peer.waitForLine("ready", 60s));
+  test_support::Peer peer("echo");
+  ASSERT_TRUE(peer.waitForReady());
   auto node = std::make_shared<rclcpp::Node>("round_trip");
   std::vector<RoundTrip> trips;
   std::vector<std::shared_ptr<void>> keep;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ros2_layer/arguments.hpp"
+#include "arguments.hpp"
 
 namespace ros2_layer::test {
 

@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "parameter_store.hpp"
 #include "rclcpp/exceptions.hpp"
-#include "ros2_layer/parameter_store.hpp"
 
 namespace ros2_layer::test {
 namespace {
@@ -35,8 +35,8 @@ TEST(ParameterStore, OverrideReplacesTheDefaultUnlessIgnored) {
   EXPECT_EQ(store.declare("scale", ParameterValue(0.5), kPlain, false), ParameterValue(0.8));
   EXPECT_EQ(store.declare("topic", ParameterValue("/joy"), kPlain, true), ParameterValue("/joy"));
   EXPECT_EQ(store.declare("rate", ParameterValue(int64_t{50}), kPlain, false), ParameterValue(50));
-  EXPECT_EQ(store.get("scale").as_double(), 0.8);
-  EXPECT_EQ(store.get("rate").as_int(), 50);
+  EXPECT_EQ(store.get("scale").get_value<double>(), 0.8);
+  EXPECT_EQ(store.get("rate").get_value<int64_t>(), 50);
   EXPECT_TRUE(store.has("topic"));
   EXPECT_FALSE(store.has("missing"));
 }
@@ -150,8 +150,8 @@ TEST(ParameterStore, ConcurrentDeclarationsAndReadsAreSafe) {
   for (std::thread & thread : threads) {
     thread.join();
   }
-  EXPECT_EQ(store.get("p0_0").as_int(), -1);
-  EXPECT_EQ(store.get("p3_199").as_int(), 199);
+  EXPECT_EQ(store.get("p0_0").get_value<int64_t>(), -1);
+  EXPECT_EQ(store.get("p3_199").get_value<int64_t>(), 199);
 }
 
 }  // namespace

@@ -47,9 +47,6 @@ TEST(ParameterValue, PrintsAsRclcppDoes) {
   EXPECT_EQ(
       rclcpp::to_string(rclcpp::ParameterValue(std::vector<bool>{true, false})), "[true, false]");
   EXPECT_EQ(rclcpp::to_string(rclcpp::PARAMETER_STRING_ARRAY), "string_array");
-  EXPECT_EQ(
-      std::to_string(rclcpp::Parameter("rate", 50)),
-      "{\"name\": \"rate\", \"type\": \"integer\", \"value\": \"50\"}");
 }
 
 TEST(Exceptions, NameValidationErrorPointsAtTheOffendingCharacter) {

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "layer_fixture.hpp"
-#include "peer_process.hpp"
 #include "samples.hpp"
 #include "std_srvs/srv/set_bool.hpp"
 
@@ -33,11 +32,11 @@ protected:
   }
 
   void startPeer() {
-    peer_.emplace(test_support::peerProgram(), std::vector<std::string>{"services"});
-    ASSERT_TRUE(peer_->waitForLine("ready", 60s));
+    peer_.emplace("services");
+    ASSERT_TRUE(peer_->waitForReady());
   }
 
-  std::optional<test_support::PeerProcess> peer_;
+  std::optional<test_support::Peer> peer_;
   rclcpp::Node::SharedPtr node_;
 };
 

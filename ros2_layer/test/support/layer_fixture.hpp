@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
 
+#include "child_process.hpp"
 #include "rclcpp/rclcpp.hpp"
 
 namespace test_support {
@@ -37,5 +39,14 @@ inline bool spinUntil(
   }
   return done();
 }
+
+/// The peer program of the two-process tests, started in `role` ("echo", "services", ...); it
+/// prints "ready" once its endpoints exist.
+class Peer : public tavrin_tools::ChildProcess {
+public:
+  explicit Peer(const std::string & role) : ChildProcess({PEER_PROGRAM, role}) {}
+
+  bool waitForReady() { return waitForOutput("ready\n", std::chrono::seconds(60)); }
+};
 
 }  // namespace test_support

@@ -10,13 +10,6 @@
 namespace rclcpp {
 namespace exceptions {
 
-/// Raised when a node handle is used after it became invalid.
-class InvalidNodeError : public std::runtime_error {
-public:
-  /// Says that the node is invalid.
-  InvalidNodeError() : std::runtime_error("node is invalid") {}
-};
-
 /// Raised when a name fails validation; the message points at the offending character.
 class NameValidationError : public std::invalid_argument {
 public:
@@ -69,15 +62,6 @@ public:
   /// Records the service name, why it is invalid, and where.
   InvalidServiceNameError(const char * namespace_, const char * error_msg, size_t invalid_index)
       : NameValidationError("service name", namespace_, error_msg, invalid_index) {}
-};
-
-/// Raised by code paths that are not implemented.
-class UnimplementedError : public std::runtime_error {
-public:
-  /// Says that the code is unimplemented.
-  UnimplementedError() : std::runtime_error("This code is unimplemented.") {}
-  /// Carries a custom message.
-  explicit UnimplementedError(const std::string & msg) : std::runtime_error(msg) {}
 };
 
 /// The return code and message of a failed lower-layer call. There is no rcl underneath this
@@ -140,20 +124,6 @@ public:
   const std::vector<std::string> unknown_ros_args;
 };
 
-/// Raised for an invalid event handle.
-class InvalidEventError : public std::runtime_error {
-public:
-  /// Says that the event is invalid.
-  InvalidEventError() : std::runtime_error("event is invalid") {}
-};
-
-/// Raised when an event is registered twice.
-class EventNotRegisteredError : public std::runtime_error {
-public:
-  /// Says that the event is already registered.
-  EventNotRegisteredError() : std::runtime_error("event already registered") {}
-};
-
 /// Raised for invalid parameters, such as an empty name.
 class InvalidParametersException : public std::runtime_error {
 public:
@@ -196,12 +166,6 @@ public:
 
 /// Raised when a read-only parameter is changed.
 class ParameterImmutableException : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-
-/// Raised when a parameter is changed from inside a parameter callback.
-class ParameterModifiedInCallbackException : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
 };

@@ -11,8 +11,8 @@
 #include <set>
 #include <string>
 
-#include "ros2_layer/endpoints.hpp"
-#include "ros2_layer/security.hpp"
+#include "endpoints.hpp"
+#include "security.hpp"
 
 namespace ros2_layer {
 

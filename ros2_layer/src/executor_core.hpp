@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-#include "ros2_layer/endpoints.hpp"
+#include "endpoints.hpp"
 #include "ros2_layer/waitable.hpp"
 
 namespace ros2_layer {

@@ -12,10 +12,10 @@
 #include <mutex>
 #include <string>
 
+#include "arguments.hpp"
+#include "endpoints.hpp"
+#include "participant.hpp"
 #include "rclcpp/context.hpp"
-#include "ros2_layer/arguments.hpp"
-#include "ros2_layer/endpoints.hpp"
-#include "ros2_layer/participant.hpp"
 
 namespace ros2_layer {
 

@@ -8,12 +8,11 @@
 
 #include <cstring>
 #include <map>
-#include <stdexcept>
 #include <system_error>
 
 extern char ** environ;
 
-namespace tavrin_test {
+namespace tavrin_tools {
 
 namespace {
 
@@ -58,33 +57,75 @@ ChildProcess::ChildProcess(
   if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
     throw std::system_error(errno, std::generic_category(), "pipe2");
   }
+  try {
+    start(std::move(argv), extra_environment, pipe_fds[1]);
+  } catch (...) {
+    ::close(pipe_fds[0]);
+    ::close(pipe_fds[1]);
+    throw;
+  }
+  ::close(pipe_fds[1]);
+  reader_ = std::thread([this, fd = pipe_fds[0]] { readOutput(fd); });
+}
+
+ChildProcess::ChildProcess(
+    std::vector<std::string> argv, const OutputFile & output,
+    std::vector<std::string> extra_environment)
+    : output_closed_(true) {
+  int output_fd = -1;
+  if (!output.path.empty()) {
+    output_fd = ::open(output.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (output_fd < 0) {
+      throw std::system_error(errno, std::generic_category(), "open " + output.path);
+    }
+  }
+  try {
+    start(std::move(argv), extra_environment, output_fd);
+  } catch (...) {
+    if (output_fd >= 0) {
+      ::close(output_fd);
+    }
+    throw;
+  }
+  if (output_fd >= 0) {
+    ::close(output_fd);
+  }
+}
+
+void ChildProcess::start(
+    std::vector<std::string> argv, const std::vector<std::string> & extra_environment,
+    int output_fd) {
   auto environment = mergedEnvironment(extra_environment);
   auto argv_pointers = pointers(argv);
   auto environment_pointers = pointers(environment);
   const pid_t parent = ::getpid();
   pid_ = ::fork();
   if (pid_ < 0) {
-    const int error = errno;
-    ::close(pipe_fds[0]);
-    ::close(pipe_fds[1]);
-    throw std::system_error(error, std::generic_category(), "fork");
+    throw std::system_error(errno, std::generic_category(), "fork " + argv.front());
   }
   if (pid_ == 0) {
-    // Only async-signal-safe calls until exec. A test that dies must take its child along:
-    // an orphaned node would go on talking on the test's DDS domain.
+    // Only async-signal-safe calls until exec. A test or tool that dies must take its child
+    // along: an orphaned node would go on talking on its DDS domain.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) {
       ::_exit(127);
     }
-    ::dup2(pipe_fds[1], STDOUT_FILENO);
-    ::dup2(pipe_fds[1], STDERR_FILENO);
+    // A program started in the background by a shell inherits SIGINT ignored; the child must
+    // answer Ctrl-C and interruptAndExitCleanly() all the same.
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    for (const int signal_number : {SIGINT, SIGQUIT, SIGTERM}) {
+      ::sigaction(signal_number, &default_action, nullptr);
+    }
+    if (output_fd >= 0) {
+      ::dup2(output_fd, STDOUT_FILENO);
+      ::dup2(output_fd, STDERR_FILENO);
+    }
     const int null_fd = ::open("/dev/null", O_RDONLY);
     ::dup2(null_fd, STDIN_FILENO);
     ::execvpe(argv_pointers[0], argv_pointers.data(), environment_pointers.data());
     ::_exit(127);
   }
-  ::close(pipe_fds[1]);
-  reader_ = std::thread([this, fd = pipe_fds[0]] { readOutput(fd); });
 }
 
 ChildProcess::~ChildProcess() {
@@ -160,7 +201,19 @@ std::vector<std::string> ChildProcess::lines() const {
   return result;
 }
 
-void ChildProcess::sendSignal(int signal_number) { ::kill(pid_, signal_number); }
+void ChildProcess::sendSignal(int signal_number) {
+  // Once reaped, the process id may already belong to another program.
+  if (!status_) {
+    ::kill(pid_, signal_number);
+  }
+}
+
+bool ChildProcess::running() { return !waitForExit(std::chrono::milliseconds(0)); }
+
+bool ChildProcess::interruptAndExitCleanly(std::chrono::milliseconds timeout) {
+  sendSignal(SIGINT);
+  return exitedCleanly(waitForExit(timeout));
+}
 
 std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
   if (status_) {
@@ -184,4 +237,18 @@ std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds timeout) 
   }
 }
 
-}  // namespace tavrin_test
+bool exitedCleanly(const std::optional<int> & wait_status) {
+  return wait_status && WIFEXITED(*wait_status) && WEXITSTATUS(*wait_status) == 0;
+}
+
+std::string describeExit(int wait_status) {
+  if (WIFEXITED(wait_status)) {
+    return "exit status " + std::to_string(WEXITSTATUS(wait_status));
+  }
+  if (WIFSIGNALED(wait_status)) {
+    return std::string("killed by signal ") + ::strsignal(WTERMSIG(wait_status));
+  }
+  return "wait status " + std::to_string(wait_status);
+}
+
+}  // namespace tavrin_tools

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "cdr.hpp"
 #include "rmw/types.h"
-#include "ros2_layer/cdr.hpp"
 
 namespace ros2_layer {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ros2_layer/cdr.hpp"
+#include "cdr.hpp"
 
 struct ddsi_sertype;
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "endpoints.hpp"
 #include "rmw/types.h"
-#include "ros2_layer/endpoints.hpp"
 #include "rosidl_runtime_c/service_type_support_struct.h"
 
 namespace ros2_layer {

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "arguments.hpp"
+#include "context_state.hpp"
+#include "endpoints.hpp"
+#include "participant.hpp"
 #include "rclcpp/context.hpp"
 #include "rclcpp/node_options.hpp"
 #include "rclcpp/parameter_value.hpp"
-#include "ros2_layer/arguments.hpp"
-#include "ros2_layer/context_state.hpp"
-#include "ros2_layer/endpoints.hpp"
-#include "ros2_layer/participant.hpp"
 #include "ros2_layer/waitable.hpp"
 
 namespace ros2_layer {
