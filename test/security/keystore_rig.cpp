@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 
@@ -17,9 +16,9 @@ Keystore::Keystore() {
     return;
   }
   path_ = pattern;
-  ChildProcess maker({"bash", TAVRIN_MAKE_KEYSTORE, path_});
-  const auto status = maker.waitForExit(std::chrono::seconds(60));
-  EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << maker.output();
+  tavrin_tools::ChildProcess maker({"bash", TAVRIN_MAKE_KEYSTORE, path_});
+  EXPECT_TRUE(tavrin_tools::exitedCleanly(maker.waitForExit(std::chrono::seconds(60))))
+      << maker.output();
 }
 
 Keystore::~Keystore() {
