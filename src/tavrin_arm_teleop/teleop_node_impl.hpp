@@ -35,6 +35,8 @@ using ArmTaskGoalHandle = rclcpp_action::ClientGoalHandle<ArmTaskDecision>;
 // An analogue trigger's axis value when it is fully released.
 constexpr double kTriggerRest = 1.0;
 
+class AxisScaling;
+
 class TeleopNode::Impl {
 public:
   explicit Impl(rclcpp::Node & node) : node_(node) {}
@@ -62,9 +64,8 @@ private:
 
   void joyDataThread();
   void closeDevice();
-  void readConnection(Connection & connection, double dead_band, double scale);
-  bool readEvent(Connection & connection, double dead_band, double scale);
-  void growAxes(Connection & connection, size_t size);
+  void readConnection(Connection & connection, const AxisScaling & scaling);
+  bool readEvent(Connection & connection, const AxisScaling & scaling);
   void handOver(Connection & connection);
   void handOverSoon(Connection & connection);
   static void armTimer(Connection & connection);
