@@ -14,9 +14,9 @@ DEBIAN_PACKAGES := g++ make cmake pkg-config python3-empy python3-yaml \
   cyclonedds-dev rosidl-cmake rosidl-generator-c-cpp librosidl-runtime-c-cpp-dev \
   librosidl-typesupport-introspection-c-cpp-dev ament-cmake librcutils-dev librcpputils-dev \
   libspdlog-dev libfmt-dev libsystemd-dev libyaml-cpp-dev libgtest-dev libgmock-dev \
-  libbenchmark-dev util-linux tmux
+  libbenchmark-dev util-linux tmux clang-14 libclang-rt-14-dev
 
-.PHONY: all deps interfaces build build-asan build-tsan test demo format clean
+.PHONY: all deps interfaces build build-asan build-tsan build-fuzz test fuzz demo format clean
 
 all: build
 
@@ -32,10 +32,10 @@ deps:
 interfaces: deps
 	ros2_layer/interfaces/build.sh $(PREFIX)
 
-# build TREE CMAKE-FLAGS...
+# build TREE CMAKE-FLAGS... [ENVIRONMENT]
 define configure_and_build
 	if [ ! -f $(BUILD_DIR)/$(1)/CMakeCache.txt ]; then
-	  cmake -S . -B $(BUILD_DIR)/$(1) $(CMAKE_ARGS) $(2)
+	  $(3) cmake -S . -B $(BUILD_DIR)/$(1) $(CMAKE_ARGS) $(2)
 	fi
 	cmake --build $(BUILD_DIR)/$(1) -j$(JOBS)
 endef
@@ -51,14 +51,28 @@ build-tsan: interfaces
 
 , := ,
 
+# The fuzzers, with the layer and the node's sources instrumented for them.
+build-fuzz: interfaces
+	$(call configure_and_build,fuzz,-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_FUZZ=ON \
+	  -DTAVRIN_SANITIZE=fuzzer-no-link$(,)address$(,)undefined,CC=clang-14 CXX=clang++-14)
+
+# Each fuzzer for FUZZ_RUNS executions (ten million by default), one after the other.
+FUZZ_RUNS ?= 10000000
+fuzz: build-fuzz
+	cmake $(BUILD_DIR)/fuzz -DTAVRIN_FUZZ_RUNS=$(FUZZ_RUNS) > /dev/null
+	for fuzzer in joystick_events_fuzzer joy_samples_fuzzer cdr_fuzzer; do
+	  cmake --build $(BUILD_DIR)/fuzz --target run_$$fuzzer
+	done
+
 # The whole suite, then again under AddressSanitizer + UndefinedBehaviorSanitizer,
-# then the tests of threaded code under ThreadSanitizer.
-test: build build-asan build-tsan
+# then the tests of threaded code under ThreadSanitizer, then a short run of each fuzzer.
+test: build build-asan build-tsan build-fuzz
 	ctest --test-dir $(BUILD_DIR)/default --output-on-failure -j$(CTEST_JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(BUILD_DIR)/asan --output-on-failure -j$(CTEST_JOBS) -LE no_sanitizer
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(abspath ros2_layer/tsan.supp) \
 	  ctest --test-dir $(BUILD_DIR)/tsan --output-on-failure -j$(CTEST_JOBS) -L thread
+	ctest --test-dir $(BUILD_DIR)/fuzz --output-on-failure -L fuzz
 
 demo: build
 	tools/demo.sh $(BUILD_DIR)/default
