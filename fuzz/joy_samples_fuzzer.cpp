@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <random>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "dispatcher_rig.hpp"
+#include "fuzz_input.hpp"
 
 namespace {
 
@@ -22,27 +22,6 @@ using tavrin_fuzz::require;
 
 constexpr size_t kComponents = 6;
 constexpr size_t kSamplesPerInput = 4;
-
-class Input {
-public:
-  Input(const uint8_t * data, size_t size) : data_(data), size_(size) {}
-
-  bool empty() const { return position_ == size_; }
-
-  template <typename Value>
-  Value take() {
-    Value value{};
-    const size_t taken = std::min(sizeof(value), size_ - position_);
-    std::memcpy(&value, data_ + position_, taken);
-    position_ += taken;
-    return value;
-  }
-
-private:
-  const uint8_t * data_;
-  size_t size_;
-  size_t position_ = 0;
-};
 
 struct RemapTables {
   std::vector<int64_t> joy_axis;
@@ -96,7 +75,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t * data, size_t size) {
-  Input input(data, size);
+  tavrin_fuzz::FuzzInput input(data, size);
   const auto index = input.take<uint8_t>();
   const RemapTables tables = remapTables(index);
   const std::vector<int64_t> & joy_axis = tables.joy_axis;

@@ -8,11 +8,11 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "dispatcher_rig.hpp"
+#include "fuzz_input.hpp"
 #include "tavrin_arm_teleop/joystick_decoding.hpp"
 
 namespace {
@@ -24,26 +24,6 @@ const std::vector<int64_t> kAxisTable{0, 1, 2, 3, 4, 5};
 const std::vector<int64_t> kButtonTable{0, 1, 2, 3, 4, 5, 6, 7};
 constexpr uint8_t kWindowEnds = 0x80;
 constexpr int16_t kLowestReading = -32768;
-
-class Input {
-public:
-  Input(const uint8_t * data, size_t size) : data_(data), size_(size) {}
-
-  bool empty() const { return position_ == size_; }
-
-  // Copies up to `count` bytes into `destination` and tells how many there were.
-  size_t take(void * destination, size_t count) {
-    const size_t taken = std::min(count, size_ - position_);
-    std::memcpy(destination, data_ + position_, taken);
-    position_ += taken;
-    return taken;
-  }
-
-private:
-  const uint8_t * data_;
-  size_t size_;
-  size_t position_ = 0;
-};
 
 // A device sample gets its values from the decoder alone: whatever the bytes, every command is
 // finite, none goes beyond full travel or the lowest reading's (which is not clamped and lies
@@ -69,9 +49,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t * data, size_t size) {
   static tavrin_fuzz::DispatcherRig rig(kAxisTable, kButtonTable);
-  Input input(data, size);
-  uint16_t deadzone_fraction = 0;
-  input.take(&deadzone_fraction, sizeof(deadzone_fraction));
+  tavrin_fuzz::FuzzInput input(data, size);
+  const auto deadzone_fraction = input.take<uint16_t>();
   const tavrin_arm_teleop::AxisScaling scaling(deadzone_fraction / 65536.0);
   sensor_msgs::msg::Joy sample;
   std::vector<bool> moved(256, false);
@@ -79,8 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t * data, size_t size) {
   const double largest = std::max(1.0, static_cast<double>(scaling(kLowestReading)));
   const auto handOver = [&] { checkMotion(rig.dispatch(sample), moved, largest); };
   while (!input.empty()) {
-    uint8_t read = 0;
-    input.take(&read, 1);
+    const auto read = input.take<uint8_t>();
     if ((read & kWindowEnds) != 0 && pending) {
       handOver();
       pending = false;
