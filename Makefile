@@ -16,13 +16,13 @@ DEBIAN_PACKAGES := g++ make cmake ninja-build pkg-config python3-empy python3-ya
   cyclonedds-dev rosidl-cmake rosidl-generator-c-cpp librosidl-runtime-c-cpp-dev \
   librosidl-typesupport-introspection-c-cpp-dev ament-cmake librcutils-dev librcpputils-dev \
   libspdlog-dev libfmt-dev libsystemd-dev libyaml-cpp-dev libgtest-dev util-linux tmux \
-  clang-format openssl
+  clang-format openssl clang-14 libclang-rt-14-dev
 
 # What tools/demo.sh runs.
 DEMO_TARGETS := tavrin_arm_teleop_node tavrin_demo_robot tavrin_virtual_controller
 
-.PHONY: all deps interfaces build build-demo build-asan build-tsan test demo format \
-  check-format clean
+.PHONY: all deps interfaces build build-demo build-asan build-tsan build-fuzz test fuzz demo \
+  format check-format clean
 
 all: build
 
@@ -44,7 +44,7 @@ interfaces: deps
 	  touch $$stamp
 	fi
 
-# configure TREE CMAKE-FLAGS...: once, and again only when a flag differs from the tree's cache.
+# configure TREE CMAKE-FLAGS... [ENVIRONMENT]: once, and again only when a flag differs from the tree's cache.
 # A new tree uses Ninja: its run with nothing to do is quick and silent.
 define configure
 	cache=$(BUILD_DIR)/$(1)/CMakeCache.txt
@@ -52,7 +52,7 @@ define configure
 	for flag in $(2); do
 	  setting=$${flag#-D}
 	  if [ ! -f $$cache ] || ! grep -q "^$${setting%%=*}:[A-Z]*=$${setting#*=}$$" $$cache; then
-	    cmake -S . -B $(BUILD_DIR)/$(1) $$generator $(CMAKE_ARGS) $(2) > $(BUILD_DIR)/$(1).configure.log ||
+	    $(3) cmake -S . -B $(BUILD_DIR)/$(1) $$generator $(CMAKE_ARGS) $(2) > $(BUILD_DIR)/$(1).configure.log ||
 	      { cat $(BUILD_DIR)/$(1).configure.log; exit 1; }
 	    break
 	  fi
@@ -77,14 +77,29 @@ build-tsan: interfaces
 
 , := ,
 
+# The fuzzers, with the layer and the node's sources instrumented for them.
+build-fuzz: interfaces
+	$(call configure,fuzz,-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_FUZZ=ON \
+	  -DTAVRIN_SANITIZE=fuzzer-no-link$(,)address$(,)undefined,CC=clang-14 CXX=clang++-14)
+	cmake --build $(BUILD_DIR)/fuzz -j$(JOBS)
+
+# Each fuzzer for FUZZ_RUNS executions (ten million by default), one after the other.
+FUZZ_RUNS ?= 10000000
+fuzz: build-fuzz
+	cmake $(BUILD_DIR)/fuzz -DTAVRIN_FUZZ_RUNS=$(FUZZ_RUNS) > /dev/null
+	for fuzzer in joystick_events_fuzzer joy_samples_fuzzer cdr_fuzzer; do
+	  cmake --build $(BUILD_DIR)/fuzz --target run_$$fuzzer
+	done
+
 # The whole suite, then again under AddressSanitizer + UndefinedBehaviorSanitizer,
-# then the tests of threaded code under ThreadSanitizer.
-test: check-format build build-asan build-tsan
+# then the tests of threaded code under ThreadSanitizer, then a short run of each fuzzer.
+test: check-format build build-asan build-tsan build-fuzz
 	ctest --test-dir $(BUILD_DIR)/default --output-on-failure -j$(CTEST_JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(BUILD_DIR)/asan --output-on-failure -j$(CTEST_JOBS) -LE no_sanitizer
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(abspath ros2_layer/tsan.supp) \
 	  ctest --test-dir $(BUILD_DIR)/tsan --output-on-failure -j$(CTEST_JOBS) -L thread
+	ctest --test-dir $(BUILD_DIR)/fuzz --output-on-failure -L fuzz
 
 demo: build-demo
 	tools/demo.sh $(BUILD_DIR)/default

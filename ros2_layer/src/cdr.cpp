@@ -61,6 +61,35 @@ bool isBoolSequence(const MessageMember & member) {
   return isSequence(member) && member.type_id_ == field::ROS_TYPE_BOOLEAN;
 }
 
+size_t minimumWireSize(const MessageMembers & type);
+
+/// The fewest bytes that one element of `member` takes on the wire, padding not counted.
+size_t minimumElementSize(const MessageMember & member) {
+  switch (member.type_id_) {
+    case field::ROS_TYPE_MESSAGE:
+      return minimumWireSize(nestedType(member));
+    case field::ROS_TYPE_STRING:
+    case field::ROS_TYPE_WSTRING:
+      return 4;  // the length
+    default:
+      return primitiveSize(member.type_id_);
+  }
+}
+
+/// The fewest bytes that an instance of `type` takes on the wire, padding not counted.
+size_t minimumWireSize(const MessageMembers & type) {
+  size_t total = 0;
+  for (uint32_t i = 0; i < type.member_count_; ++i) {
+    const MessageMember & member = type.members_[i];
+    if (isSequence(member)) {
+      total += 4;
+    } else {
+      total += minimumElementSize(member) * (member.is_array_ ? member.array_size_ : 1);
+    }
+  }
+  return total;
+}
+
 class CdrWriter {
 public:
   explicit CdrWriter(std::vector<uint8_t> & out) : out_(out), origin_(out.size()) {}
@@ -217,7 +246,10 @@ private:
     const size_t size = primitiveSize(member.type_id_);
     size_t count = member.array_size_;
     if (isSequence(member)) {
-      count = getLength(size == 0 ? 1 : size);
+      // A count is believed only as far as the remaining bytes can hold that many elements:
+      // elements are allocated before they are read, and a message element can take far more
+      // memory than its bytes on the wire.
+      count = getLength(std::max<size_t>(minimumElementSize(member), 1));
       if (member.is_upper_bound_ && count > member.array_size_) {
         throw CdrError("sequence exceeds its bound");
       }

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "logging/global_logger.hpp"
+#include "tavrin_arm_teleop/joystick_decoding.hpp"
 #include "tavrin_arm_teleop/teleop_node_impl.hpp"
 
 namespace tavrin_arm_teleop {
@@ -22,27 +23,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr double kAxisMax = 32767.0;
 constexpr long kHandOverPeriodUs = 10000;
 constexpr auto kOpenRetryPeriod = 1s;
-
-float scaleAxis(int16_t raw, double dead_band, double scale) {
-  double value = raw;
-  if (value > dead_band) {
-    value -= dead_band;
-  } else if (value < -dead_band) {
-    value += dead_band;
-  } else {
-    value = 0.0;
-  }
-  return static_cast<float>(value * scale);
-}
 
 }  // namespace
 
 void TeleopNode::Impl::joyDataThread() {
-  const double dead_band = deadzone_ * kAxisMax;
-  const double scale = (-1.0 / (1.0 - deadzone_)) / kAxisMax;
+  const AxisScaling scaling(deadzone_);
   LOG_INFO("joyDataThread started: {}", joy_dev_);
   if (exit_flag_) {
     return;
@@ -74,7 +61,7 @@ void TeleopNode::Impl::joyDataThread() {
     if (exit_flag_) {
       return;
     }
-    readConnection(connection, dead_band, scale);
+    readConnection(connection, scaling);
     if (exit_flag_) {
       return;
     }
@@ -96,7 +83,7 @@ void TeleopNode::Impl::closeDevice() {
   }
 }
 
-void TeleopNode::Impl::readConnection(Connection & connection, double dead_band, double scale) {
+void TeleopNode::Impl::readConnection(Connection & connection, const AxisScaling & scaling) {
   while (joy_fd_ >= 0) {
     fd_set readable;
     FD_ZERO(&readable);
@@ -115,7 +102,7 @@ void TeleopNode::Impl::readConnection(Connection & connection, double dead_band,
         connection.hand_over_pending = false;
       }
       armTimer(connection);
-    } else if (!readEvent(connection, dead_band, scale)) {
+    } else if (!readEvent(connection, scaling)) {
       return;
     }
     if (exit_flag_) {
@@ -124,7 +111,7 @@ void TeleopNode::Impl::readConnection(Connection & connection, double dead_band,
   }
 }
 
-bool TeleopNode::Impl::readEvent(Connection & connection, double dead_band, double scale) {
+bool TeleopNode::Impl::readEvent(Connection & connection, const AxisScaling & scaling) {
   const ssize_t count = ::read(joy_fd_, &connection.event, sizeof(connection.event));
   if (count < 0) {
     return errno == EAGAIN || errno == EINTR;
@@ -136,35 +123,16 @@ bool TeleopNode::Impl::readEvent(Connection & connection, double dead_band, doub
     return true;  // a torn record carries nothing trustworthy
   }
   const js_event & event = connection.event;
-  auto & msg = *connection.msg;
-  switch (event.type) {
-    case JS_EVENT_BUTTON:
-    case JS_EVENT_BUTTON | JS_EVENT_INIT:
-      if (event.number >= msg.buttons.size()) {
-        msg.buttons.resize(event.number + 1, 0);
-      }
-      msg.buttons[event.number] = event.value != 0 ? 1 : 0;
-      if (event.type == JS_EVENT_BUTTON) {
-        // Buttons are commands: they go out at once, not at the end of a window.
-        handOver(connection);
-        connection.hand_over_pending = false;
-        connection.timeout = {0, kHandOverPeriodUs};
-        connection.timer_armed = true;
-      } else {
-        handOverSoon(connection);
-      }
+  switch (applyJoystickEvent(event, scaling, joy_axis_, *connection.msg)) {
+    case HandOver::kNow:
+      handOver(connection);
+      connection.hand_over_pending = false;
+      armTimer(connection);
       break;
-    case JS_EVENT_AXIS:
-      growAxes(connection, event.number + 1);
-      msg.axes[event.number] = scaleAxis(event.value, dead_band, scale);
+    case HandOver::kInWindow:
       handOverSoon(connection);
       break;
-    case JS_EVENT_AXIS | JS_EVENT_INIT:
-      // Initial axis positions are not taken over: sticks are assumed centred until they move.
-      growAxes(connection, event.number + 1);
-      handOverSoon(connection);
-      break;
-    default:
+    case HandOver::kUnknown:
       LOG_INFO(
           "joy_node: Unknown event type. Please file a ticket. time={}, value={}, type={:02X}h, "
           "number={}",
@@ -175,22 +143,6 @@ bool TeleopNode::Impl::readEvent(Connection & connection, double dead_band, doub
       break;
   }
   return true;
-}
-
-void TeleopNode::Impl::growAxes(Connection & connection, size_t size) {
-  auto & axes = connection.msg->axes;
-  const size_t old_size = axes.size();
-  if (size <= old_size) {
-    return;
-  }
-  axes.resize(size, 0.0f);
-  // Triggers rest fully released; a new trigger entry at 0.0 would read as half pulled.
-  for (const size_t component : {2u, 5u}) {
-    const int64_t axis = joy_axis_[component];
-    if (axis >= static_cast<int64_t>(old_size) && axis < static_cast<int64_t>(size)) {
-      axes[axis] = static_cast<float>(kTriggerRest);
-    }
-  }
 }
 
 void TeleopNode::Impl::handOver(Connection & connection) {

@@ -37,6 +37,8 @@ constexpr double kTriggerRest = 1.0;
 // The "enable_button" value that leaves motion commands on without any button held.
 constexpr int64_t kNoEnableButton = -1;
 
+class AxisScaling;
+
 class TeleopNode::Impl {
 public:
   explicit Impl(rclcpp::Node & node) : node_(node) {}
@@ -65,9 +67,8 @@ private:
 
   void joyDataThread();
   void closeDevice();
-  void readConnection(Connection & connection, double dead_band, double scale);
-  bool readEvent(Connection & connection, double dead_band, double scale);
-  void growAxes(Connection & connection, size_t size);
+  void readConnection(Connection & connection, const AxisScaling & scaling);
+  bool readEvent(Connection & connection, const AxisScaling & scaling);
   void handOver(Connection & connection);
   void handOverSoon(Connection & connection);
   static void armTimer(Connection & connection);

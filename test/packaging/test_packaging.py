@@ -28,8 +28,9 @@ CONFIG = ROOT / 'config'
 # The node's own files: the private header first (its aliases serve the others), then the one
 # that wires the node up.
 NODE_SOURCES = [ROOT / 'src/tavrin_arm_teleop' / name for name in (
-    'teleop_node_impl.hpp', 'teleop_node.cpp', 'joystick_reader.cpp', 'dispatcher.cpp',
-    'arm_requests.cpp', 'main.cpp')] + [ROOT / 'include/tavrin_arm_teleop/teleop_node.hpp']
+    'teleop_node_impl.hpp', 'teleop_node.cpp', 'joystick_reader.cpp', 'joystick_decoding.hpp',
+    'joystick_decoding.cpp', 'dispatcher.cpp', 'arm_requests.cpp', 'main.cpp')] + [
+    ROOT / 'include/tavrin_arm_teleop/teleop_node.hpp']
 PARAMETERS = {
     'deadzone': float, 'joy_dev': str, 'joy_axis': list, 'joy_btns': list, 'enable_button': int}
 ROLE_ENTRIES = (0, 1, 2, 3, 4, 6, 7)  # entry 5 of joy_btns has no role
