@@ -12,6 +12,7 @@
 
 #include "rclcpp/logging.hpp"
 #include "ros2_layer/arguments.hpp"
+#include "ros2_layer/teardown.hpp"
 
 namespace rclcpp {
 namespace {
@@ -126,6 +127,7 @@ private:
           rclcpp::get_logger("rclcpp"), "signal_handler(signum=%d)", static_cast<int>(byte));
       auto context = contexts::get_global_default_context();
       if (context->get_init_options().shutdown_on_signal) {
+        ros2_layer::startStopDeadline();
         context->shutdown("signal handler");
       }
     }
