@@ -14,9 +14,9 @@ DEBIAN_PACKAGES := g++ make cmake pkg-config python3-empy python3-yaml \
   cyclonedds-dev rosidl-cmake rosidl-generator-c-cpp librosidl-runtime-c-cpp-dev \
   librosidl-typesupport-introspection-c-cpp-dev ament-cmake librcutils-dev librcpputils-dev \
   libspdlog-dev libfmt-dev libsystemd-dev libyaml-cpp-dev libgtest-dev libgmock-dev \
-  libbenchmark-dev util-linux tmux
+  libbenchmark-dev util-linux tmux iproute2
 
-.PHONY: all deps interfaces build build-asan build-tsan test demo format clean
+.PHONY: all deps interfaces build build-asan build-tsan test demo soak format clean
 
 all: build
 
@@ -62,6 +62,12 @@ test: build build-asan build-tsan
 
 demo: build
 	tools/demo.sh $(BUILD_DIR)/default
+
+# An hour of controller events against the demo robot; not part of `make test`.
+# Shorter: `make soak SOAK_SECONDS=300`. Loopback only, on a DDS domain of its own.
+SOAK_SECONDS ?= 3600
+soak: build
+	ROS_LOCALHOST_ONLY=1 ROS_DOMAIN_ID=232 $(BUILD_DIR)/default/test/soak/tavrin_soak $(SOAK_SECONDS)
 
 format:
 	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i

@@ -123,7 +123,8 @@ void JoystickStandIn::link(const std::string & target) {
 namespace {
 
 std::vector<std::string> namespacedCommandLine(
-    const JoystickStandIn & device, const std::vector<std::string> & ros_arguments) {
+    const JoystickStandIn & device, const std::vector<std::string> & ros_arguments,
+    std::vector<std::string> launcher) {
   // The node needs a path that begins with /dev/input/js; the machine may have no input
   // devices at all, so a private tmpfs on /dev/input holds the one link the node opens.
   if (::mkdir("/dev/input", 0755) != 0 && errno != EEXIST) {
@@ -136,16 +137,27 @@ std::vector<std::string> namespacedCommandLine(
                                 "-c",         script, TAVRIN_NODE_EXECUTABLE,
                                 "--ros-args", "-p",   "joy_dev:=/dev/input/js0"};
   argv.insert(argv.end(), ros_arguments.begin(), ros_arguments.end());
-  return argv;
+  launcher.insert(launcher.end(), argv.begin(), argv.end());
+  return launcher;
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string> withConsoleLog(std::vector<std::string> environment) {
+  environment.insert(
+      environment.begin(), {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"});
+  return environment;
 }
 
 }  // namespace
 
 DeviceNode::DeviceNode(
-    const JoystickStandIn & device, const std::vector<std::string> & ros_arguments)
+    const JoystickStandIn & device, const std::vector<std::string> & ros_arguments,
+    const std::vector<std::string> & launcher, const std::vector<std::string> & environment)
     : ChildProcess(
-          namespacedCommandLine(device, ros_arguments),
-          {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"}) {}
+          namespacedCommandLine(device, ros_arguments, launcher), withConsoleLog(environment)) {}
 
 bool DeviceNode::interruptAndExitCleanly(std::chrono::milliseconds timeout) {
   sendSignal(SIGINT);

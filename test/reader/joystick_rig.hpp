@@ -62,7 +62,12 @@ private:
 /// The node in device mode, reading /dev/input/js0 of a private mount namespace.
 class DeviceNode : public ChildProcess {
 public:
-  DeviceNode(const JoystickStandIn & device, const std::vector<std::string> & ros_arguments = {});
+  /// `launcher` goes before the command line (such as `ip netns exec NAME`); `environment` as
+  /// for ChildProcess.
+  DeviceNode(
+      const JoystickStandIn & device, const std::vector<std::string> & ros_arguments = {},
+      const std::vector<std::string> & launcher = {},
+      const std::vector<std::string> & environment = {});
 
   /// Sends SIGINT and returns whether the process then exited with status 0.
   bool interruptAndExitCleanly(std::chrono::milliseconds timeout = std::chrono::seconds(20));
