@@ -197,10 +197,13 @@ Figures play(
 }
 
 int run(std::chrono::seconds duration) {
+  // A FIFO, not a terminal: like the joystick driver it hands out whole records only, where a
+  // terminal whose input queue has filled up splits one and shifts every record after it.
   tavrin_test::JoystickStandIn device;
-  device.plugTerminal();
+  device.plugFifo();
   ChildProcess robot({TAVRIN_DEMO_ROBOT});
   tavrin_test::DeviceNode node(device);
+  device.openFifoWriter();
   if (!robot.waitForOutput("robot serves", 30s) || !node.waitForOutput("joyOpen", 30s) ||
       !robot.waitForOutput("motion    linear", 30s)) {
     std::printf(
