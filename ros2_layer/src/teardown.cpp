@@ -21,9 +21,9 @@ using Clock = std::chrono::steady_clock;
 // interface has vanished that packet never arrives and the deletion never returns. Writers with
 // unacknowledged samples also linger for up to a second each. The whole teardown must fit into
 // the two seconds a stopping program has, with room left for the program's own steps.
-constexpr auto kStopBudget = 1200ms;
+constexpr auto kStopBudget = 1000ms;
 // A deletion that starts after the budget is spent still gets this long.
-constexpr auto kDeletionGrace = 200ms;
+constexpr auto kDeletionGrace = 100ms;
 
 // Trivially destructible, so that entities deleted while the program exits can still use them.
 std::mutex deadline_mutex;
