@@ -201,6 +201,7 @@ public:
             run(
                 {"ip", "link", "add", link_, "netns", operator_station_, "type", "veth", "peer",
                  "name", peer_end, "netns", robot_}) &&
+            // A range reserved for documentation: no real host answers to it anywhere.
             configure(operator_station_, link_, "192.0.2.1/24") &&
             configure(robot_, peer_end, "192.0.2.2/24");
   }
@@ -212,8 +213,8 @@ public:
   TwoHosts & operator=(const TwoHosts &) = delete;
 
   bool made() const { return made_; }
-  std::string why_not() const { return why_not_; }
-  std::vector<std::string> on(const std::string & host) const {
+  std::string whyNot() const { return why_not_; }
+  std::vector<std::string> inside(const std::string & host) const {
     return {"ip", "netns", "exec", host};
   }
   const std::string & operatorStation() const { return operator_station_; }
@@ -253,16 +254,16 @@ private:
 TEST(Faults, TwoHostsWorkAcrossTheirLinkAndEachEndsPromptlyOnceItIsGone) {
   TwoHosts hosts;
   if (!hosts.made()) {
-    GTEST_SKIP() << "no network namespaces here: " << hosts.why_not();
+    GTEST_SKIP() << "no network namespaces here: " << hosts.whyNot();
   }
   // The default DDS configuration, as between an operator's station and a robot.
   const std::vector<std::string> network_default{"ROS_LOCALHOST_ONLY="};
-  std::vector<std::string> robot_command = hosts.on(hosts.robot());
+  std::vector<std::string> robot_command = hosts.inside(hosts.robot());
   robot_command.push_back(TAVRIN_DEMO_ROBOT);
   ChildProcess robot(robot_command, network_default);
   JoystickStandIn device;
   device.plugTerminal();
-  DeviceNode node(device, {}, hosts.on(hosts.operatorStation()), network_default);
+  DeviceNode node(device, {}, hosts.inside(hosts.operatorStation()), network_default);
   ASSERT_TRUE(robot.waitForOutput("robot serves"));
   ASSERT_TRUE(node.waitForOutput(kOpened));
   ASSERT_TRUE(robot.waitForOutput("motion    linear", 30s)) << robot.output();
