@@ -67,7 +67,7 @@ demo: build
 # Shorter: `make soak SOAK_SECONDS=300`. Loopback only, on a DDS domain of its own.
 SOAK_SECONDS ?= 3600
 soak: build
-	ROS_LOCALHOST_ONLY=1 ROS_DOMAIN_ID=232 $(BUILD_DIR)/default/test/soak/tavrin_soak $(SOAK_SECONDS)
+	ROS_LOCALHOST_ONLY=1 ROS_DOMAIN_ID=232 $(BUILD_DIR)/default/bench/tavrin_soak $(SOAK_SECONDS)
 
 format:
 	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i

@@ -3,6 +3,10 @@
 // through the node's own device reader to the demo robot. It fails when the node's resident
 // memory leaves a 1 MiB band around its size at the end of the first minute, or when a press
 // does not reach the robot exactly once. Not part of the suite: it takes an hour.
+//
+// Run: make soak [SOAK_SECONDS=N]   (loopback only, DDS domain 232; N at least 70)
+// Every minute it prints the node's resident memory against the 1-minute mark, the robot's,
+// and the presses sent; at the end, whether each press reached the robot exactly once.
 #include <signal.h>
 #include <sys/wait.h>
 
