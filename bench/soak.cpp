@@ -164,7 +164,16 @@ Figures play(
     std::vector<js_event> events{joyEvent(
         JS_EVENT_AXIS, static_cast<uint8_t>(figures.events % 2),
         jitter = static_cast<int16_t>(-jitter))};
+    const auto release_held = [&] {
+      for (const uint8_t button : held) {
+        events.push_back(joyEvent(JS_EVENT_BUTTON, button, 0));
+      }
+      held.clear();
+    };
     if (now >= slot_start) {
+      // After a stall of this loop the release may still be due: it goes first, or the press
+      // would be no edge at all.
+      release_held();
       const Press & tap = kSpaceAndIo[static_cast<size_t>(slot) % kSpaceAndIo.size()];
       held = {tap.button};
       ledger.sent(static_cast<size_t>(slot) % kSpaceAndIo.size());
@@ -180,11 +189,8 @@ Figures play(
       }
       ++slot;
       slot_start += kSlot;
-    } else if (!held.empty() && now >= slot_start - kSlot + kTapHold) {
-      for (const uint8_t button : held) {
-        events.push_back(joyEvent(JS_EVENT_BUTTON, button, 0));
-      }
-      held.clear();
+    } else if (now >= slot_start - kSlot + kTapHold) {
+      release_held();
     }
     device.send(events);
     figures.events += events.size();
