@@ -16,13 +16,13 @@ DEBIAN_PACKAGES := g++ make cmake ninja-build pkg-config python3-empy python3-ya
   cyclonedds-dev rosidl-cmake rosidl-generator-c-cpp librosidl-runtime-c-cpp-dev \
   librosidl-typesupport-introspection-c-cpp-dev ament-cmake librcutils-dev librcpputils-dev \
   libspdlog-dev libfmt-dev libsystemd-dev libyaml-cpp-dev libgtest-dev util-linux tmux \
-  clang-format openssl clang-14 libclang-rt-14-dev
+  clang-format openssl clang-14 libclang-rt-14-dev iproute2
 
 # What tools/demo.sh runs.
 DEMO_TARGETS := tavrin_arm_teleop_node tavrin_demo_robot tavrin_virtual_controller
 
 .PHONY: all deps interfaces build build-demo build-asan build-tsan build-fuzz test fuzz demo \
-  format check-format clean
+  soak format check-format clean
 
 all: build
 
@@ -103,6 +103,12 @@ test: check-format build build-asan build-tsan build-fuzz
 
 demo: build-demo
 	tools/demo.sh $(BUILD_DIR)/default
+
+# An hour of controller events against the demo robot; not part of `make test`.
+# Shorter: `make soak SOAK_SECONDS=300`. Loopback only, on a DDS domain of its own.
+SOAK_SECONDS ?= 3600
+soak: build
+	ROS_LOCALHOST_ONLY=1 ROS_DOMAIN_ID=232 $(BUILD_DIR)/default/bench/tavrin_soak $(SOAK_SECONDS)
 
 SOURCES = git ls-files '*.cpp' '*.hpp' '*.h'
 

@@ -232,6 +232,12 @@ public:
         [](std::shared_ptr<GoalHandle>) { return rclcpp_action::CancelResponse::ACCEPT; },
         [this](std::shared_ptr<GoalHandle> goal_handle) {
           std::lock_guard<std::mutex> lock(tasks_mutex_);
+          // One grab at a time: the one before has ended. Its thread is joined now, not at
+          // shutdown, or a robot that runs for days would keep a stack per grab it ever did.
+          for (auto & task : tasks_) {
+            task.join();
+          }
+          tasks_.clear();
           tasks_.emplace_back([this, goal_handle] { runGrab(goal_handle); });
         });
   }

@@ -190,7 +190,9 @@ int run(
   say("node and robot are up; the session takes " + std::to_string(kSessionLength.count() / 1000) +
       " s");
   const bool completed = play(*output, driven);
-  std::this_thread::sleep_for(500ms);  // the last commands reach the arm
+  if (completed) {
+    std::this_thread::sleep_for(500ms);  // the last commands reach the arm
+  }
   const auto status = driven.stop();
   if (status) {
     say("node ended: " + describeExit(*status));

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "dds_error.hpp"
+#include "teardown.hpp"
 
 namespace ros2_layer {
 
@@ -18,6 +19,7 @@ bool ContextState::init(ParsedArguments arguments, const DomainSettings & settin
   if (valid_.load()) {
     return false;
   }
+  clearStopDeadline();
   arguments_ = std::move(arguments);
   settings_ = settings;
   shutdown_reason_.clear();

@@ -9,6 +9,7 @@
 #include "participant.hpp"
 #include "rclcpp/exceptions.hpp"
 #include "serdata.hpp"
+#include "teardown.hpp"
 
 namespace ros2_layer {
 namespace {
@@ -130,14 +131,14 @@ size_t matchedCount(
 
 Entity::~Entity() {
   if (handle_ > 0) {
-    dds_delete(handle_);
+    deleteEntity(handle_);
   }
 }
 
 Entity & Entity::operator=(Entity && other) noexcept {
   if (this != &other) {
     if (handle_ > 0) {
-      dds_delete(handle_);
+      deleteEntity(handle_);
     }
     handle_ = other.handle_;
     other.handle_ = 0;

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "logging/global_logger.hpp"
 #include "tavrin_arm_teleop/joystick_decoding.hpp"
@@ -41,8 +40,7 @@ void TeleopNode::Impl::joyDataThread() {
     joy_fd_ = ::open(joy_dev_.c_str(), O_RDONLY | O_NONBLOCK);
     if (joy_fd_ < 0) {
       LOG_INFO("Joy {} open failed", joy_dev_);
-      std::this_thread::sleep_for(kOpenRetryPeriod);
-      if (exit_flag_) {
+      if (waitForStopUntil(std::chrono::steady_clock::now() + kOpenRetryPeriod)) {
         return;
       }
       continue;
@@ -69,11 +67,17 @@ void TeleopNode::Impl::joyDataThread() {
     publishZeroMotion();
     // A device that ends as soon as it is opened (a regular file, /dev/null) would otherwise
     // be reopened in a busy loop, flooding the log and the motion topic.
-    std::this_thread::sleep_until(opened + kOpenRetryPeriod);
-    if (exit_flag_) {
+    if (waitForStopUntil(opened + kOpenRetryPeriod)) {
       return;
     }
   }
+}
+
+bool TeleopNode::Impl::waitForStopUntil(std::chrono::steady_clock::time_point deadline) {
+  // Teardown sets the flag under this lock and notifies: a pause between open attempts must
+  // not hold up the join for the rest of its second.
+  std::unique_lock<std::mutex> lock(task_mutex_);
+  return task_cv_.wait_until(lock, deadline, [this] { return exit_flag_.load(); });
 }
 
 void TeleopNode::Impl::closeDevice() {

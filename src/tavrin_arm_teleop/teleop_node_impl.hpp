@@ -8,6 +8,7 @@
 #include <sys/time.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -67,6 +68,7 @@ private:
 
   void joyDataThread();
   void closeDevice();
+  bool waitForStopUntil(std::chrono::steady_clock::time_point deadline);
   void readConnection(Connection & connection, const AxisScaling & scaling);
   bool readEvent(Connection & connection, const AxisScaling & scaling);
   void handOver(Connection & connection);
@@ -123,6 +125,7 @@ private:
   std::vector<int64_t> joy_axis_{0, 1, 2, 3, 4, 5};
   std::vector<int64_t> joy_btns_{0, 1, 2, 3, 4, 5, 6, 7};
   // Request workers are detached; teardown waits on this until none of them uses the Impl.
+  // The reader's pauses wait on it too, so that the stop request ends them at once.
   std::mutex task_mutex_;
   std::condition_variable task_cv_;
   int running_workers_ = 0;

@@ -6,13 +6,25 @@ namespace tavrin_test {
 
 using namespace std::chrono_literals;
 
+namespace {
+
+std::vector<std::string> joined(
+    std::vector<std::string> first, const std::vector<std::string> & then) {
+  first.insert(first.end(), then.begin(), then.end());
+  return first;
+}
+
+}  // namespace
+
 DeviceNode::DeviceNode(
     const JoystickStandIn & device, const std::vector<std::string> & ros_arguments,
-    const std::string & device_path)
+    const std::string & device_path, const std::vector<std::string> & launcher,
+    const std::vector<std::string> & environment)
     : ChildProcess(
-          tavrin_tools::deviceNodeCommand(
-              device, TAVRIN_NODE_EXECUTABLE, ros_arguments, device_path),
-          tavrin_tools::nodeLogEnvironment()) {}
+          joined(
+              launcher, tavrin_tools::deviceNodeCommand(
+                            device, TAVRIN_NODE_EXECUTABLE, ros_arguments, device_path)),
+          joined(tavrin_tools::nodeLogEnvironment(), environment)) {}
 
 bool waitForNode(RobotPeer & peer) {
   const bool matched = peer.waitForMotionPublisher();

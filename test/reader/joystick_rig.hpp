@@ -21,9 +21,13 @@ using tavrin_tools::JoystickStandIn;
 /// namespace, a link to the stand-in.
 class DeviceNode : public ChildProcess {
 public:
+  /// `launcher` goes before the command line (such as `ip netns exec NAME`); `environment` as
+  /// for ChildProcess.
   DeviceNode(
       const JoystickStandIn & device, const std::vector<std::string> & ros_arguments = {},
-      const std::string & device_path = "/dev/input/js0");
+      const std::string & device_path = "/dev/input/js0",
+      const std::vector<std::string> & launcher = {},
+      const std::vector<std::string> & environment = {});
 };
 
 /// Waits until the node's motion publisher is matched with `peer`, and a moment more for the

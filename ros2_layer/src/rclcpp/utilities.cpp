@@ -12,6 +12,7 @@
 
 #include "arguments.hpp"
 #include "log_line.hpp"
+#include "teardown.hpp"
 
 namespace rclcpp {
 namespace {
@@ -126,6 +127,7 @@ private:
           "INFO", "signal_handler(signum=" + std::to_string(static_cast<int>(byte)) + ")");
       auto context = contexts::get_global_default_context();
       if (context->get_init_options().shutdown_on_signal) {
+        ros2_layer::startStopDeadline();
         context->shutdown("signal handler");
       }
     }
