@@ -35,7 +35,7 @@ struct ParsedArguments {
   std::vector<RemapRule> remaps;  ///< in command-line order; the first match wins
   std::vector<ParameterOverride> parameter_overrides;  ///< in command-line and file order
   std::vector<std::string> unparsed_arguments;  ///< the program's own arguments, argv[0] first
-  std::string enclave = "/";  ///< from --enclave/-e; the last one given wins
+  std::string enclave = "/";                    ///< from --enclave/-e; the last one given wins
 };
 
 /// Parses argv as rcl does, then checks it as rclcpp does. Throws

@@ -10,9 +10,9 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "rclcpp/exceptions.hpp"
 #include "dds_error.hpp"
 #include "names.hpp"
+#include "rclcpp/exceptions.hpp"
 
 namespace ros2_layer {
 namespace {

@@ -122,7 +122,8 @@ TEST(Startup, SignalWhileStartingEndsTheProcessCleanly) {
     const auto status = node.waitForExit(30s);
     ASSERT_TRUE(status.has_value()) << signal_number;
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
-        << signal_number << ": " << *status << "\n" << node.output();
+        << signal_number << ": " << *status << "\n"
+        << node.output();
   }
 }
 

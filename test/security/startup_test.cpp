@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "keystore_rig.hpp"
-#include "robot_peer.hpp"
 #include "participant.hpp"
+#include "robot_peer.hpp"
 #include "teleop_process.hpp"
 
 namespace tavrin_test {
@@ -134,7 +134,8 @@ TEST(SecuredStartup, EnforceRefusesBeforeJoiningTheNetworkAndNamesWhatIsWrong) {
     // reason comes before it.
     EXPECT_EQ(node.countOutput("SECURITY ERROR: "), 1U) << node.output();
     const std::string last_line = node.lines().empty() ? "" : node.lines().back();
-    EXPECT_TRUE(last_line.starts_with("tavrin_arm_teleop_node: cannot start: failed to ")) << node.output();
+    EXPECT_TRUE(last_line.starts_with("tavrin_arm_teleop_node: cannot start: failed to "))
+        << node.output();
     EXPECT_NE(last_line.find(refusal.named), std::string::npos) << node.output();
   }
   EXPECT_EQ(watch.othersSeen(), 0U);
