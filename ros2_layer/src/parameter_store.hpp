@@ -28,24 +28,12 @@ public:
 
   /// Declares by type only (no default). Without an override the parameter is declared with
   /// no value and the returned value is PARAMETER_NOT_SET, as in rclcpp: the templated
-  /// Node::declare_parameter<T>(name) then raises UninitializedStaticallyTypedParameterException
-  /// and get() raises ParameterUninitializedException. Throws std::invalid_argument for
+  /// Node::declare_parameter<T>(name) then raises UninitializedStaticallyTypedParameterException. Throws std::invalid_argument for
   /// PARAMETER_NOT_SET or a descriptor with dynamic_typing, and InvalidParameterTypeException
   /// for an override of another type.
   const rclcpp::ParameterValue & declare(
       const std::string & name, rclcpp::ParameterType type,
       const rcl_interfaces::msg::ParameterDescriptor & descriptor, bool ignore_override);
-
-  /// True when the parameter has been declared.
-  bool has(const std::string & name) const;
-  /// The parameter; throws ParameterNotDeclaredException, or ParameterUninitializedException
-  /// for a statically typed parameter declared without a value.
-  rclcpp::Parameter get(const std::string & name) const;
-  /// Copies the parameter out and returns true when it is declared and has a value.
-  bool get(const std::string & name, rclcpp::Parameter & parameter) const;
-  /// Forgets a declaration; throws ParameterNotDeclaredException, ParameterImmutableException
-  /// (read-only) and InvalidParameterTypeException (statically typed), as rclcpp does.
-  void undeclare(const std::string & name);
 
 private:
   struct Declared {

@@ -2,7 +2,6 @@
 // and from rcl_interfaces messages is a copy.
 #include "rclcpp/parameter_value.hpp"
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,23 +11,6 @@ namespace rclcpp {
 namespace {
 
 using ParameterTypeMessage = rcl_interfaces::msg::ParameterType;
-
-/// Prints a sequence as "[a, b, c]" with the stream flags that make each element read well.
-template <typename Element, typename Printed = Element>
-std::string sequenceToString(
-    const std::vector<Element> & elements, std::ios::fmtflags flags = std::ios::fmtflags{}) {
-  std::ostringstream out;
-  out.setf(flags & std::ios::basefield, std::ios::basefield);
-  out.setf(flags & ~std::ios::basefield);
-  out << "[";
-  const char * separator = "";
-  for (const Element & element : elements) {
-    out << separator << static_cast<Printed>(element);
-    separator = ", ";
-  }
-  out << "]";
-  return out.str();
-}
 
 }  // namespace
 
@@ -59,33 +41,6 @@ std::string to_string(ParameterType type) {
 }
 
 std::ostream & operator<<(std::ostream & os, ParameterType type) { return os << to_string(type); }
-
-std::string to_string(const ParameterValue & value) {
-  switch (value.get_type()) {
-    case PARAMETER_NOT_SET:
-      return "not set";
-    case PARAMETER_BOOL:
-      return value.get<bool>() ? "true" : "false";
-    case PARAMETER_INTEGER:
-      return std::to_string(value.get<int64_t>());
-    case PARAMETER_DOUBLE:
-      return std::to_string(value.get<double>());
-    case PARAMETER_STRING:
-      return value.get<std::string>();
-    case PARAMETER_BYTE_ARRAY:
-      return sequenceToString<uint8_t, int>(
-          value.get<std::vector<uint8_t>>(), std::ios::hex | std::ios::showbase);
-    case PARAMETER_BOOL_ARRAY:
-      return sequenceToString(value.get<std::vector<bool>>(), std::ios::boolalpha);
-    case PARAMETER_INTEGER_ARRAY:
-      return sequenceToString(value.get<std::vector<int64_t>>());
-    case PARAMETER_DOUBLE_ARRAY:
-      return sequenceToString(value.get<std::vector<double>>());
-    case PARAMETER_STRING_ARRAY:
-      return sequenceToString(value.get<std::vector<std::string>>());
-  }
-  return "unknown type";
-}
 
 ParameterValue::ParameterValue() { value_.type = ParameterTypeMessage::PARAMETER_NOT_SET; }
 
@@ -161,8 +116,6 @@ ParameterValue::ParameterValue(const std::vector<std::string> & string_array_val
 
 ParameterType ParameterValue::get_type() const { return static_cast<ParameterType>(value_.type); }
 
-rcl_interfaces::msg::ParameterValue ParameterValue::to_value_msg() const { return value_; }
-
 bool ParameterValue::operator==(const ParameterValue & rhs) const { return value_ == rhs.value_; }
 
 bool ParameterValue::operator!=(const ParameterValue & rhs) const { return !(*this == rhs); }
@@ -174,24 +127,8 @@ Parameter::Parameter(const std::string & name) : name_(name) {}
 Parameter::Parameter(const std::string & name, const ParameterValue & value)
     : name_(name), value_(value) {}
 
-bool Parameter::operator==(const Parameter & rhs) const {
-  return name_ == rhs.name_ && value_ == rhs.value_;
-}
-
-bool Parameter::operator!=(const Parameter & rhs) const { return !(*this == rhs); }
-
-ParameterType Parameter::get_type() const { return value_.get_type(); }
-
-std::string Parameter::get_type_name() const { return to_string(get_type()); }
-
 const std::string & Parameter::get_name() const { return name_; }
 
-rcl_interfaces::msg::ParameterValue Parameter::get_value_message() const {
-  return value_.to_value_msg();
-}
-
 const ParameterValue & Parameter::get_parameter_value() const { return value_; }
-
-std::string Parameter::value_to_string() const { return to_string(value_); }
 
 }  // namespace rclcpp

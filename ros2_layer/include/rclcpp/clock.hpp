@@ -5,8 +5,6 @@
 #include <memory>
 
 #include "rcl/time.h"
-#include "rclcpp/context.hpp"
-#include "rclcpp/duration.hpp"
 #include "rclcpp/macros.hpp"
 #include "rclcpp/time.hpp"
 
@@ -23,13 +21,6 @@ public:
 
   /// The current time of this clock.
   Time now();
-  /// Sleeps until the clock reaches `until`; false when the context shut down first.
-  bool sleep_until(Time until, Context::SharedPtr context = contexts::get_global_default_context());
-  /// Sleeps for `rel_time`; false when the context shut down first.
-  bool sleep_for(
-      Duration rel_time, Context::SharedPtr context = contexts::get_global_default_context());
-  /// Whether a ROS clock follows simulated time: never here.
-  bool ros_time_is_active();
   /// The type of this clock.
   rcl_clock_type_t get_clock_type() const;
 

@@ -46,8 +46,6 @@ public:
   const rclcpp::InitOptions & get_init_options() const;
   /// The options given to init.
   rclcpp::InitOptions get_init_options();
-  /// The DDS domain of this context.
-  size_t get_domain_id() const;
   /// The reason given to shutdown; empty while valid.
   std::string shutdown_reason() const;
   /// Invalidates the context, wakes everything waiting on it and runs the on-shutdown

@@ -57,10 +57,6 @@ public:
   /// The namespace and the name: "/ns/name".
   const char * get_fully_qualified_name() const;
 
-  /// A new callback group; every callback of this layer runs on the executor's one thread.
-  rclcpp::CallbackGroup::SharedPtr create_callback_group(
-      rclcpp::CallbackGroupType group_type, bool automatically_add_to_executor_with_node = true);
-
   /// Creates a publisher on a topic, resolved against the node's namespace and remapped.
   template <
       typename MessageT, typename AllocatorT = std::allocator<void>,
@@ -163,45 +159,10 @@ public:
     }
   }
 
-  /// Forgets a declared parameter.
-  void undeclare_parameter(const std::string & name);
-  /// Whether the parameter has been declared.
-  bool has_parameter(const std::string & name) const;
-  /// The declared parameter; throws ParameterNotDeclaredException.
-  rclcpp::Parameter get_parameter(const std::string & name) const;
-  /// Copies the parameter out; false when it is not declared.
-  bool get_parameter(const std::string & name, rclcpp::Parameter & parameter) const;
-  /// Copies the parameter's value out as ParameterT; false when it is not declared.
-  template <typename ParameterT>
-  bool get_parameter(const std::string & name, ParameterT & parameter) const {
-    rclcpp::Parameter parameter_variant;
-    bool result = get_parameter(name, parameter_variant);
-    if (result) {
-      parameter = static_cast<ParameterT>(parameter_variant.get_value<ParameterT>());
-    }
-    return result;
-  }
-  /// The parameter's value, or `alternative_value` when it is not declared.
-  template <typename ParameterT>
-  bool get_parameter_or(
-      const std::string & name, ParameterT & parameter,
-      const ParameterT & alternative_value) const {
-    bool got_parameter = get_parameter(name, parameter);
-    if (!got_parameter) {
-      parameter = alternative_value;
-    }
-    return got_parameter;
-  }
-
   /// The node's clock (ROS time, which follows the system clock here).
   rclcpp::Clock::SharedPtr get_clock();
   /// The node's clock.
   rclcpp::Clock::ConstSharedPtr get_clock() const;
-  /// The current time of the node's clock.
-  rclcpp::Time now() const;
-
-  /// The options the node was created with.
-  const rclcpp::NodeOptions & get_node_options() const;
   /// The node's identity as executors take it.
   rclcpp::node_interfaces::NodeBaseInterface::SharedPtr get_node_base_interface();
 

@@ -143,9 +143,6 @@ public:
   /// The type of the held value.
   ParameterType get_type() const;
 
-  /// The value as an rcl_interfaces message.
-  rcl_interfaces::msg::ParameterValue to_value_msg() const;
-
   /// True when both hold the same type and value.
   bool operator==(const ParameterValue & rhs) const;
 
@@ -171,8 +168,5 @@ public:
 private:
   rcl_interfaces::msg::ParameterValue value_;
 };
-
-/// The value as text, as rclcpp prints it ("true", "3", "[1, 2]", ...).
-std::string to_string(const ParameterValue & value);
 
 }  // namespace rclcpp

@@ -33,8 +33,6 @@ public:
   const char * get_topic_name() const;
   /// The number of subscriptions matched with this publisher.
   size_t get_subscription_count() const;
-  /// The QoS the publisher was created with.
-  rclcpp::QoS get_actual_qos() const;
 
 protected:
   /// Serialises and writes one message; dropped silently once the context has shut down.
@@ -46,7 +44,6 @@ private:
   std::shared_ptr<ros2_layer::NodeState> node_;
   std::unique_ptr<ros2_layer::Writer> writer_;
   std::string topic_name_;
-  rclcpp::QoS qos_;
 };
 
 /// A publisher of one message type.

@@ -3,7 +3,6 @@
 
 #include "rclcpp/clock.hpp"
 #include "rclcpp/context.hpp"
-#include "rclcpp/duration.hpp"
 #include "rclcpp/exceptions.hpp"
 #include "rclcpp/executors.hpp"
 #include "rclcpp/node.hpp"

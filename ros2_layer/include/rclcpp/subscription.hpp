@@ -38,8 +38,6 @@ public:
   const char * get_topic_name() const;
   /// The number of publishers matched with this subscription.
   size_t get_publisher_count() const;
-  /// The QoS the subscription was created with.
-  rclcpp::QoS get_actual_qos() const;
 
   /// The DDS read condition of the reader.
   int32_t condition() const override;
@@ -58,7 +56,6 @@ private:
   std::shared_ptr<ros2_layer::NodeState> node_;
   std::unique_ptr<ros2_layer::Reader> reader_;
   std::string topic_name_;
-  rclcpp::QoS qos_;
 };
 
 /// A subscription to one message type. The callback may take std::shared_ptr<MessageT>,

@@ -5,7 +5,6 @@
 
 #include "builtin_interfaces/msg/time.hpp"
 #include "rcl/time.h"
-#include "rclcpp/duration.hpp"
 
 namespace rclcpp {
 
@@ -31,26 +30,8 @@ public:
   /// Assigns the time of a message (a ROS time).
   Time & operator=(const builtin_interfaces::msg::Time & time_msg);
 
-  /// Equality; throws std::runtime_error for times of different clocks.
-  bool operator==(const rclcpp::Time & rhs) const;
-  bool operator!=(const rclcpp::Time & rhs) const;
-  bool operator<(const rclcpp::Time & rhs) const;
-  bool operator<=(const rclcpp::Time & rhs) const;
-  bool operator>=(const rclcpp::Time & rhs) const;
-  bool operator>(const rclcpp::Time & rhs) const;
-  /// A later time; throws std::overflow_error when it does not fit.
-  Time operator+(const rclcpp::Duration & rhs) const;
-  /// The span between two times of the same clock.
-  Duration operator-(const rclcpp::Time & rhs) const;
-  /// An earlier time; throws std::overflow_error when it does not fit.
-  Time operator-(const rclcpp::Duration & rhs) const;
-  Time & operator+=(const rclcpp::Duration & rhs);
-  Time & operator-=(const rclcpp::Duration & rhs);
-
   /// Nanoseconds since the epoch.
   rcl_time_point_value_t nanoseconds() const;
-  /// The latest representable time.
-  static Time max();
   /// Seconds since the epoch.
   double seconds() const;
   /// The clock this time belongs to.
@@ -59,8 +40,5 @@ public:
 private:
   rcl_time_point_t rcl_time_;
 };
-
-/// A time plus a duration.
-Time operator+(const rclcpp::Duration & lhs, const rclcpp::Time & rhs);
 
 }  // namespace rclcpp

@@ -18,7 +18,6 @@
 #include "rclcpp/exceptions.hpp"
 #include "rclcpp/node.hpp"
 #include "rclcpp/subscription.hpp"
-#include "rclcpp/time.hpp"
 #include "rclcpp_action/client_goal_handle.hpp"
 #include "rclcpp_action/exceptions.hpp"
 #include "rclcpp_action/options.hpp"
@@ -138,10 +137,6 @@ public:
   /// Asks the server to cancel every goal it has.
   std::shared_future<typename CancelResponse::SharedPtr> async_cancel_all_goals(
       CancelCallback cancel_callback = nullptr);
-
-  /// Asks the server to cancel every goal accepted at or before `stamp`.
-  std::shared_future<typename CancelResponse::SharedPtr> async_cancel_goals_before(
-      const rclcpp::Time & stamp, CancelCallback cancel_callback = nullptr);
 
 private:
   using SendGoalService = typename ActionT::Impl::SendGoalService;
@@ -411,15 +406,6 @@ std::shared_future<typename Client<ActionT>::CancelResponse::SharedPtr>
 Client<ActionT>::async_cancel_all_goals(CancelCallback cancel_callback) {
   // A zero goal id with a zero stamp selects every goal.
   return async_cancel(std::make_shared<CancelRequest>(), std::move(cancel_callback));
-}
-
-template <typename ActionT>
-std::shared_future<typename Client<ActionT>::CancelResponse::SharedPtr>
-Client<ActionT>::async_cancel_goals_before(
-    const rclcpp::Time & stamp, CancelCallback cancel_callback) {
-  auto request = std::make_shared<CancelRequest>();
-  request->goal_info.stamp = stamp;
-  return async_cancel(request, std::move(cancel_callback));
 }
 
 template <typename ActionT>

@@ -9,7 +9,6 @@
 #include <mutex>
 
 #include "action_msgs/msg/goal_status.hpp"
-#include "rclcpp/time.hpp"
 #include "rclcpp_action/exceptions.hpp"
 #include "rclcpp_action/types.hpp"
 
@@ -57,9 +56,6 @@ public:
 
   /// The id of the goal.
   const GoalUUID & get_goal_id() const;
-
-  /// The time at which the server accepted the goal.
-  rclcpp::Time get_goal_stamp() const;
 
   /// The last status that the server published for the goal, one of GoalStatus::STATUS_*.
   int8_t get_status();

@@ -25,11 +25,6 @@ const GoalUUID & ClientGoalHandle<ActionT>::get_goal_id() const {
 }
 
 template <typename ActionT>
-rclcpp::Time ClientGoalHandle<ActionT>::get_goal_stamp() const {
-  return info_.stamp;
-}
-
-template <typename ActionT>
 int8_t ClientGoalHandle<ActionT>::get_status() {
   std::lock_guard<std::mutex> guard(handle_mutex_);
   return status_;

@@ -8,21 +8,6 @@
 
 namespace rclcpp {
 
-bool InitOptions::auto_initialize_logging() const { return initialize_logging_; }
-
-InitOptions & InitOptions::auto_initialize_logging(bool initialize_logging) {
-  initialize_logging_ = initialize_logging;
-  return *this;
-}
-
-void InitOptions::set_domain_id(size_t domain_id) { domain_id_ = domain_id; }
-
-size_t InitOptions::get_domain_id() const {
-  return domain_id_ ? *domain_id_ : ros2_layer::domainSettingsFromEnvironment().domain_id;
-}
-
-void InitOptions::use_default_domain_id() { domain_id_.reset(); }
-
 Context::Context() : state_(std::make_shared<ros2_layer::ContextState>()) {}
 
 Context::~Context() { shutdown("context destructor was called while still not shutdown"); }
@@ -33,7 +18,6 @@ void Context::init(int argc, char const * const * argv, const rclcpp::InitOption
   }
   ros2_layer::ParsedArguments arguments = ros2_layer::parseArguments(argc, argv);
   ros2_layer::DomainSettings settings = ros2_layer::domainSettingsFromEnvironment();
-  settings.domain_id = static_cast<uint32_t>(init_options.get_domain_id());
   settings.security = ros2_layer::participantSecurityFromEnvironment(arguments.enclave);
   init_options_ = init_options;
   if (!state_->init(std::move(arguments), settings)) {
@@ -46,8 +30,6 @@ bool Context::is_valid() const { return state_->isValid(); }
 const rclcpp::InitOptions & Context::get_init_options() const { return init_options_; }
 
 rclcpp::InitOptions Context::get_init_options() { return init_options_; }
-
-size_t Context::get_domain_id() const { return state_->domainSettings().domain_id; }
 
 std::string Context::shutdown_reason() const { return state_->shutdownReason(); }
 

@@ -49,12 +49,6 @@ const char * Node::get_namespace() const { return base_->get_namespace(); }
 
 const char * Node::get_fully_qualified_name() const { return base_->get_fully_qualified_name(); }
 
-rclcpp::CallbackGroup::SharedPtr Node::create_callback_group(
-    rclcpp::CallbackGroupType group_type, bool automatically_add_to_executor_with_node) {
-  return std::make_shared<rclcpp::CallbackGroup>(
-      group_type, automatically_add_to_executor_with_node);
-}
-
 const rclcpp::ParameterValue & Node::declare_parameter(
     const std::string & name, const rclcpp::ParameterValue & default_value,
     const rcl_interfaces::msg::ParameterDescriptor & parameter_descriptor, bool ignore_override) {
@@ -67,25 +61,9 @@ const rclcpp::ParameterValue & Node::declare_parameter(
   return parameters_->declare(name, type, parameter_descriptor, ignore_override);
 }
 
-void Node::undeclare_parameter(const std::string & name) { parameters_->undeclare(name); }
-
-bool Node::has_parameter(const std::string & name) const { return parameters_->has(name); }
-
-rclcpp::Parameter Node::get_parameter(const std::string & name) const {
-  return parameters_->get(name);
-}
-
-bool Node::get_parameter(const std::string & name, rclcpp::Parameter & parameter) const {
-  return parameters_->get(name, parameter);
-}
-
 rclcpp::Clock::SharedPtr Node::get_clock() { return clock_; }
 
 rclcpp::Clock::ConstSharedPtr Node::get_clock() const { return clock_; }
-
-rclcpp::Time Node::now() const { return clock_->now(); }
-
-const rclcpp::NodeOptions & Node::get_node_options() const { return options_; }
 
 rclcpp::node_interfaces::NodeBaseInterface::SharedPtr Node::get_node_base_interface() {
   return base_;

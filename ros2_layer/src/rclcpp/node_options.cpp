@@ -1,18 +1,6 @@
 #include "rclcpp/node_options.hpp"
-#include "rclcpp/callback_group.hpp"
 
 namespace rclcpp {
-
-CallbackGroup::CallbackGroup(
-    CallbackGroupType group_type, bool automatically_add_to_executor_with_node)
-    : type_(group_type)
-    , automatically_add_to_executor_with_node_(automatically_add_to_executor_with_node) {}
-
-const CallbackGroupType & CallbackGroup::type() const { return type_; }
-
-bool CallbackGroup::automatically_add_to_executor_with_node() const {
-  return automatically_add_to_executor_with_node_;
-}
 
 NodeOptions::NodeOptions() : context_(contexts::get_global_default_context()) {}
 

@@ -16,7 +16,7 @@ const ros2_layer::MessageMembers & membersOf(const rosidl_message_type_support_t
 PublisherBase::PublisherBase(
     std::shared_ptr<ros2_layer::NodeState> node, const rosidl_message_type_support_t & type_support,
     const std::string & topic, const rclcpp::QoS & qos)
-    : node_(std::move(node)), topic_name_(node_->resolveName(topic, false)), qos_(qos) {
+    : node_(std::move(node)), topic_name_(node_->resolveName(topic, false)) {
   ros2_layer::EndpointSpec description;
   description.topic = ros2_layer::ddsTopicName("rt", topic_name_, "", qos.get_rmw_qos_profile());
   description.type = &membersOf(type_support);
@@ -36,8 +36,6 @@ PublisherBase::~PublisherBase() {
 const char * PublisherBase::get_topic_name() const { return topic_name_.c_str(); }
 
 size_t PublisherBase::get_subscription_count() const { return writer_->matchedCount(); }
-
-rclcpp::QoS PublisherBase::get_actual_qos() const { return qos_; }
 
 void PublisherBase::publish_type_erased(const void * message) {
   // rclcpp drops what is published after shutdown instead of failing.

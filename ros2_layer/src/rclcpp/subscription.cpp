@@ -9,7 +9,7 @@ namespace rclcpp {
 SubscriptionBase::SubscriptionBase(
     std::shared_ptr<ros2_layer::NodeState> node, const rosidl_message_type_support_t & type_support,
     const std::string & topic, const rclcpp::QoS & qos, bool ignore_local_publications)
-    : node_(std::move(node)), topic_name_(node_->resolveName(topic, false)), qos_(qos) {
+    : node_(std::move(node)), topic_name_(node_->resolveName(topic, false)) {
   ros2_layer::EndpointSpec description;
   const rmw_qos_profile_t & profile = qos.get_rmw_qos_profile();
   description.topic = ros2_layer::ddsTopicName("rt", topic_name_, "", profile);
@@ -33,8 +33,6 @@ SubscriptionBase::~SubscriptionBase() {
 const char * SubscriptionBase::get_topic_name() const { return topic_name_.c_str(); }
 
 size_t SubscriptionBase::get_publisher_count() const { return reader_->matchedCount(); }
-
-rclcpp::QoS SubscriptionBase::get_actual_qos() const { return qos_; }
 
 int32_t SubscriptionBase::condition() const { return reader_->condition(); }
 

@@ -83,8 +83,6 @@ TEST_F(Naming, ParametersTakeOverridesFromNodeArgumentsAndOptions) {
   EXPECT_EQ(
       node->declare_parameter("axes", std::vector<int64_t>{0, 1}), (std::vector<int64_t>{3, 4}));
   EXPECT_EQ(node->declare_parameter("enabled", true), true);
-  EXPECT_TRUE(node->has_parameter("enabled"));
-  EXPECT_DOUBLE_EQ(node->get_parameter("speed_scale").get_value<double>(), 0.5);
 }
 
 TEST_F(Naming, OverrideOfTheWrongTypeNamesTheParameter) {

@@ -158,25 +158,5 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-/// Raised when an undeclared parameter is read or set.
-class ParameterNotDeclaredException : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-
-/// Raised when a read-only parameter is changed.
-class ParameterImmutableException : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-
-/// Raised when a parameter that was declared without a value is read.
-class ParameterUninitializedException : public std::runtime_error {
-public:
-  /// Names the parameter that has no value.
-  explicit ParameterUninitializedException(const std::string & name)
-      : std::runtime_error("parameter '" + name + "' is not initialized") {}
-};
-
 }  // namespace exceptions
 }  // namespace rclcpp
