@@ -161,13 +161,14 @@ TEST(ReaderConnection, EitherSignalEndsTheNodeAtOnceInEveryReaderState) {
       }
       DeviceNode node(device);
       ASSERT_TRUE(node.waitForOutput(state == Device::kMissing ? kOpenFailed : kOpened)) << name;
-      if (state == Device::kConnected || state == Device::kFifoWithoutWriter) {
-        std::this_thread::sleep_for(300ms);
-      }
+      // Well inside the state: the pauses last a second. Under ThreadSanitizer a signal that
+      // lands while the program is still starting is now and then never handled (about one in
+      // thirty, and never in the plain or ASan builds), so the signal waits a moment.
+      std::this_thread::sleep_for(300ms);
       const auto start = Clock::now();
       node.sendSignal(signal_number);
       const auto status = node.waitForExit(20s);
-      ASSERT_TRUE(status.has_value()) << name;
+      ASSERT_TRUE(status.has_value()) << name << node.output();
       EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << name << node.output();
       // The pauses last a second: ending well within it shows that they wake on the stop
       // request. The rest of the bound is room for a sanitized build on a busy machine.
