@@ -162,8 +162,8 @@ TEST(ReaderConnection, EitherSignalEndsTheNodeAtOnceInEveryReaderState) {
       DeviceNode node(device);
       ASSERT_TRUE(node.waitForOutput(state == Device::kMissing ? kOpenFailed : kOpened)) << name;
       // Well inside the state: the pauses last a second. Under ThreadSanitizer a signal that
-      // lands while the program is still starting is now and then never handled (about one in
-      // thirty, and never in the plain or ASan builds), so the signal waits a moment.
+      // lands while the program is still starting is now and then never handled (never in the
+      // plain or ASan builds), so the signal waits a moment.
       std::this_thread::sleep_for(300ms);
       const auto start = Clock::now();
       node.sendSignal(signal_number);
