@@ -28,9 +28,9 @@ public:
 
   /// Declares by type only (no default). Without an override the parameter is declared with
   /// no value and the returned value is PARAMETER_NOT_SET, as in rclcpp: the templated
-  /// Node::declare_parameter<T>(name) then raises UninitializedStaticallyTypedParameterException. Throws std::invalid_argument for
-  /// PARAMETER_NOT_SET or a descriptor with dynamic_typing, and InvalidParameterTypeException
-  /// for an override of another type.
+  /// Node::declare_parameter<T>(name) then raises UninitializedStaticallyTypedParameterException.
+  /// Throws std::invalid_argument for PARAMETER_NOT_SET or a descriptor with dynamic_typing,
+  /// and InvalidParameterTypeException for an override of another type.
   const rclcpp::ParameterValue & declare(
       const std::string & name, rclcpp::ParameterType type,
       const rcl_interfaces::msg::ParameterDescriptor & descriptor, bool ignore_override);
