@@ -30,13 +30,16 @@ PeerOptions estopServer(EstopBehaviour behaviour) {
 
 RobotPeer::RobotPeer(const PeerOptions & options)
     : node_(std::make_shared<rclcpp::Node>("robot_peer")) {
-  createRecorders();
+  // Servers first: discovery announces our endpoints in the order they were made, so once
+  // waitForTeleopNode() has seen the node answer our "/joy" writer, the node knows our servers'
+  // reply writers too, and no first answer of theirs is dropped.
   if (options.estop) {
     createEstopService(options);
   }
   if (options.arm_task) {
     createArmTaskServer(*options.arm_task);
   }
+  createRecorders();
   canceller_ = rclcpp_action::create_client<ArmTaskDecision>(node_, "/tavrinpro_action/arm_task");
   executor_.add_node(node_);
   spinner_ = std::thread([this] { executor_.spin(); });
