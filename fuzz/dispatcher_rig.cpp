@@ -31,11 +31,7 @@ void require(bool holds, const char * property) {
   }
 }
 
-DispatcherRig::DispatcherRig(
-    const std::vector<int64_t> & joy_axis, std::vector<int64_t> joy_btns,
-    const std::string & topic_suffix) {
-  const std::string joy_topic = "/joy" + topic_suffix;
-  const std::string motion_topic = "/robot/teleop_mov_topic" + topic_suffix;
+DispatcherRig::DispatcherRig(const std::vector<int64_t> & joy_axis, std::vector<int64_t> joy_btns) {
   // The node fills a short table with button 0; these entries must not get it.
   if (joy_btns.size() <= kEstopEntry) {
     joy_btns.resize(kEstopEntry + 1, -1);
@@ -43,16 +39,15 @@ DispatcherRig::DispatcherRig(
   joy_btns[kGrabEntry] = -1;
   joy_btns[kEstopEntry] = -1;
   rclcpp::NodeOptions options;
-  options.arguments(
-      {"--ros-args", "-r", "/joy:=" + joy_topic, "-r", "/robot/teleop_mov_topic:=" + motion_topic});
   options.append_parameter_override("joy_dev", std::string("/joy"));
   options.append_parameter_override("joy_axis", joy_axis);
   options.append_parameter_override("joy_btns", joy_btns);
   node_ = std::make_shared<tavrin_arm_teleop::TeleopNode>(options);
   peer_ = std::make_shared<rclcpp::Node>("fuzz_peer");
-  joy_pub_ = peer_->create_publisher<sensor_msgs::msg::Joy>(joy_topic, rclcpp::QoS(10));
+  joy_pub_ = peer_->create_publisher<sensor_msgs::msg::Joy>("/joy", rclcpp::QoS(10));
   motion_sub_ = peer_->create_subscription<geometry_msgs::msg::Twist>(
-      motion_topic, rclcpp::QoS(10), [this](std::shared_ptr<geometry_msgs::msg::Twist> twist) {
+      "/robot/teleop_mov_topic", rclcpp::QoS(10),
+      [this](std::shared_ptr<geometry_msgs::msg::Twist> twist) {
         received_.push_back(
             {twist->linear.x, twist->linear.y, twist->linear.z, twist->angular.x, twist->angular.y,
              twist->angular.z});

@@ -21,12 +21,9 @@ using Motion = std::vector<double>;
 /// The node on "/joy" with the given remap tables, and a peer that feeds and listens to it.
 class DispatcherRig {
 public:
-  /// Starts the node; its input and motion topics end in `topic_suffix`, so that several rigs
-  /// live side by side. The grab and emergency-stop buttons are mapped to nothing: their
+  /// Starts the node, the only one the process may have. The grab and emergency-stop buttons are mapped to nothing: their
   /// requests would start workers that wait for an arm this process does not have.
-  DispatcherRig(
-      const std::vector<int64_t> & joy_axis, std::vector<int64_t> joy_btns,
-      const std::string & topic_suffix = "");
+  DispatcherRig(const std::vector<int64_t> & joy_axis, std::vector<int64_t> joy_btns);
   ~DispatcherRig();
 
   DispatcherRig(const DispatcherRig &) = delete;

@@ -1,8 +1,8 @@
 // Samples from "/joy" come from any peer on the domain, and the remap tables from the operator's
 // files: both go through the dispatcher. The input starts with a byte that picks one of 256
 // pairs of remap tables, then holds up to four samples (a byte with the axis and the button
-// count, then raw float axes and int32 buttons). A node is started once per pair of tables:
-// starting one per input would leave the fuzzer a few dozen inputs a second.
+// count, then raw float axes and int32 buttons). A node is started once per pair of tables in a
+// row: starting one per input would leave the fuzzer a few dozen inputs a second.
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -56,13 +56,15 @@ bool isMissing(const sensor_msgs::msg::Joy & sample, int64_t axis) {
          !std::isfinite(sample.axes[axis]);
 }
 
-// Remap tables are read once, at startup: each pair gets a node of its own, for the whole run.
+// Remap tables are read once, at startup: a node runs with one pair of tables, and another
+// pair needs another node. Only one node may exist in a process, so it is replaced.
 tavrin_fuzz::DispatcherRig & rigFor(uint8_t index, const RemapTables & tables) {
-  static std::array<std::unique_ptr<tavrin_fuzz::DispatcherRig>, 256> rigs;
-  auto & rig = rigs[index];
-  if (!rig) {
-    rig = std::make_unique<tavrin_fuzz::DispatcherRig>(
-        tables.joy_axis, tables.joy_btns, "_" + std::to_string(index));
+  static std::unique_ptr<tavrin_fuzz::DispatcherRig> rig;
+  static int rig_index = -1;
+  if (rig_index != index) {
+    rig.reset();
+    rig = std::make_unique<tavrin_fuzz::DispatcherRig>(tables.joy_axis, tables.joy_btns);
+    rig_index = index;
   }
   return *rig;
 }

@@ -198,6 +198,10 @@ bool ClientEndpoints::takeReply(void * response, rmw_request_id_t & request_id) 
   return false;
 }
 
+std::vector<dds_instance_handle_t> ClientEndpoints::matchedServers() const {
+  return matched(request_writer_->handle(), dds_get_matched_subscriptions);
+}
+
 bool ClientEndpoints::serviceIsReady() const {
   const std::vector<dds_instance_handle_t> readers =
       matched(request_writer_->handle(), dds_get_matched_subscriptions);

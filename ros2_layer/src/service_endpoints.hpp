@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "endpoints.hpp"
 #include "rmw/types.h"
@@ -40,6 +41,8 @@ public:
   bool takeReply(void * response, rmw_request_id_t & request_id);
   /// True when a service's request reader and reply writer are both matched.
   bool serviceIsReady() const;
+  /// The services' request readers that the request writer is matched with.
+  std::vector<dds_instance_handle_t> matchedServers() const;
   /// The condition of the reply reader.
   dds_entity_t condition() const { return reply_reader_->condition(); }
 

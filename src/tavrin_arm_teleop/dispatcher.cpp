@@ -1,8 +1,10 @@
 // The command dispatcher: every joystick sample, from the device reader's thread or from "/joy"
 // on the executor, becomes a motion command and, on button edges, the commands of the buttons.
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -53,15 +55,28 @@ std::optional<double> readAxis(const sensor_msgs::msg::Joy & sample, int64_t axi
 
 bool isTriggerComponent(size_t component) { return component == 2 || component == 5; }
 
-// The trigger transform and the stick scaling both turn a resting 0.0 into -0.0, which an
-// operator echoing the topic reads as a command.
-double withoutNegativeZero(double value) { return value == 0.0 ? 0.0 : value; }
+// Full travel is the most any command may ask of the arm, whatever a faulty peer sends or a dead
+// band near the whole travel makes of the lowest reading. The trigger transform and the stick
+// scaling both turn a resting 0.0 into -0.0, which an operator echoing the topic reads as a
+// command.
+double motionComponent(double value) {
+  const double clamped = std::clamp(value, -1.0, 1.0);
+  return clamped == 0.0 ? 0.0 : clamped;
+}
 
 }  // namespace
 
 void TeleopNode::Impl::joyTeleopProc(std::shared_ptr<sensor_msgs::msg::Joy> msg) {
+  // Held for the whole sample, so that the stop command is the last one the arm gets.
+  std::lock_guard<std::mutex> lock(motion_mutex_);
+  if (!motion_closed_) {
+    dispatchSample(*msg);
+  }
+}
+
+void TeleopNode::Impl::dispatchSample(const sensor_msgs::msg::Joy & sample) {
   try {
-    snapshotSample(*msg);
+    snapshotSample(sample);
     switch (buttonEdge(btn_arm_grab_, grab_btn_pressed_)) {
       case Edge::kPress:
         LOG_INFO("Arm grab button press, send trash grab goal...");
@@ -137,12 +152,12 @@ void TeleopNode::Impl::publishMotion() {
   geometry_msgs::msg::Twist msg;
   // Robot arms are driven with a button held: the very sample that releases it stops the arm.
   if (motionEnabled()) {
-    msg.linear.x = withoutNegativeZero(joy_axes[0]);
-    msg.linear.y = withoutNegativeZero(joy_axes[1]);
-    msg.linear.z = withoutNegativeZero(joy_axes[2]);
-    msg.angular.x = withoutNegativeZero(joy_axes[3]);
-    msg.angular.y = withoutNegativeZero(joy_axes[4]);
-    msg.angular.z = withoutNegativeZero(joy_axes[5]);
+    msg.linear.x = motionComponent(joy_axes[0]);
+    msg.linear.y = motionComponent(joy_axes[1]);
+    msg.linear.z = motionComponent(joy_axes[2]);
+    msg.angular.x = motionComponent(joy_axes[3]);
+    msg.angular.y = motionComponent(joy_axes[4]);
+    msg.angular.z = motionComponent(joy_axes[5]);
   }
   teleop_mov_pub_->publish(msg);
 }
@@ -151,11 +166,16 @@ bool TeleopNode::Impl::motionEnabled() const {
   return enable_button_ == kNoEnableButton || isPressed(enable_button_);
 }
 
-void TeleopNode::Impl::publishZeroMotion() {
+void TeleopNode::Impl::publishZeroMotion(bool last) {
+  std::lock_guard<std::mutex> lock(motion_mutex_);
+  if (motion_closed_) {
+    return;
+  }
+  motion_closed_ = last;
   try {
     teleop_mov_pub_->publish(geometry_msgs::msg::Twist());
   } catch (const std::exception & error) {
-    LOG_INFO("joyDataThread: stop command not sent: {}", error.what());
+    LOG_INFO("stop command not sent: {}", error.what());
   }
 }
 

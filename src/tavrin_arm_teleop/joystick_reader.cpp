@@ -64,7 +64,7 @@ void TeleopNode::Impl::joyDataThread() {
       return;
     }
     // The controller is gone: a robot that keeps its last command must be told to stop.
-    publishZeroMotion();
+    publishZeroMotion(false);
     // A device that ends as soon as it is opened (a regular file, /dev/null) would otherwise
     // be reopened in a busy loop, flooding the log and the motion topic.
     if (waitForStopUntil(opened + kOpenRetryPeriod)) {

@@ -3,8 +3,10 @@
 // stop or a grab task. This file wires the node up and takes it down.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,6 +29,10 @@ constexpr std::string_view kJoystickLinkSuffix = "-joystick";
 // such they would press buttons and move the arm at random.
 constexpr std::string_view kEventLinkSuffix = "-event-joystick";
 
+// The dispatcher's state is process-wide: a second node would share one controller's button
+// edges and I/O state with the first.
+std::atomic<bool> node_exists{false};
+
 bool isStableJoystickLink(std::string_view path) {
   const bool in_stable_folder = std::any_of(
       kStableDeviceFolders.begin(), kStableDeviceFolders.end(),
@@ -37,6 +43,16 @@ bool isStableJoystickLink(std::string_view path) {
 
 }  // namespace
 
+TeleopNode::Impl::Impl(rclcpp::Node & node) : node_(node) {
+  if (node_exists.exchange(true)) {
+    throw std::runtime_error(
+        "a second tavrin_arm_teleop::TeleopNode in one process is refused: the joystick "
+        "dispatcher's state is process-wide; run one node per process");
+  }
+}
+
+TeleopNode::Impl::~Impl() { node_exists = false; }
+
 void TeleopNode::Impl::joyStart() {
   exit_flag_ = false;
   declareParameters();
@@ -44,6 +60,11 @@ void TeleopNode::Impl::joyStart() {
   logConfiguration();
   createEndpoints();
   startInput();
+  // A signal shuts the context down before the node goes: the stop command must go out first,
+  // while it still can.
+  close_motion_at_shutdown_ =
+      node_.get_node_base_interface()->get_context()->add_pre_shutdown_callback(
+          [this] { publishZeroMotion(true); });
 }
 
 void TeleopNode::Impl::declareParameters() {
@@ -107,6 +128,8 @@ void TeleopNode::Impl::createEndpoints() {
       node_.create_publisher<std_msgs::msg::Bool>("/robot/recover_topic", rclcpp::QoS(10));
   estop_client_ = node_.create_client<std_srvs::srv::SetBool>("/robot/estop_service");
   arm_task_client_ = rclcpp_action::create_client<ArmTaskDecision>(&node_, arm_task_center_action_);
+  arm_task_check_client_ =
+      node_.create_client<ArmTaskResultService>(arm_task_center_action_ + "/_action/get_result");
 }
 
 void TeleopNode::Impl::startInput() {
@@ -129,6 +152,8 @@ bool TeleopNode::Impl::readsJoystickDevice() const {
 }
 
 void TeleopNode::Impl::joyStop() {
+  node_.get_node_base_interface()->get_context()->remove_pre_shutdown_callback(
+      close_motion_at_shutdown_);
   {
     std::lock_guard<std::mutex> lock(task_mutex_);
     exit_flag_ = true;
@@ -138,6 +163,8 @@ void TeleopNode::Impl::joyStop() {
     joy_thread_.join();
   }
   closeDevice();
+  // The endpoints go with the Impl; the arm must be told to stop before.
+  publishZeroMotion(true);
   // The workers hold no ownership of the Impl: it may only go once the last of them is done.
   std::unique_lock<std::mutex> lock(task_mutex_);
   task_cv_.wait(lock, [this] { return running_workers_ == 0; });

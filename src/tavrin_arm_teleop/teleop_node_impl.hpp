@@ -11,8 +11,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +35,9 @@ namespace tavrin_arm_teleop {
 
 using ArmTaskDecision = tavrin_protocol::action::ArmTaskDecision;
 using ArmTaskGoalHandle = rclcpp_action::ClientGoalHandle<ArmTaskDecision>;
+// The action's own result service: asked again about a running goal, the server tells whether
+// it still knows the goal, and gives its result once it has one.
+using ArmTaskResultService = ArmTaskDecision::Impl::GetResultService;
 
 // An analogue trigger's axis value when it is fully released.
 constexpr double kTriggerRest = 1.0;
@@ -42,7 +48,9 @@ class AxisScaling;
 
 class TeleopNode::Impl {
 public:
-  explicit Impl(rclcpp::Node & node) : node_(node) {}
+  /// Throws std::runtime_error while another node of this kind exists in the process.
+  explicit Impl(rclcpp::Node & node);
+  ~Impl();
 
   Impl(const Impl &) = delete;
   Impl & operator=(const Impl &) = delete;
@@ -76,12 +84,14 @@ private:
   static void armTimer(Connection & connection);
 
   void joyTeleopProc(std::shared_ptr<sensor_msgs::msg::Joy> msg);
+  void dispatchSample(const sensor_msgs::msg::Joy & sample);
   void snapshotSample(const sensor_msgs::msg::Joy & sample);
   void applyTriggerTransform();
   void publishSpace(bool joint_space);
   void publishMotion();
   bool motionEnabled() const;
-  void publishZeroMotion();
+  // `last`: the node is stopping, and nothing may be published after this command.
+  void publishZeroMotion(bool last);
   void evaluateControlIo(bool on_pressed, bool off_pressed);
   void publishControlIo(int state);
 
@@ -90,16 +100,25 @@ private:
   template <typename Work>
   bool startWorker(Work work);
   void finishWorker();
-  void runArmGrabTask();
-  void waitForGrabEnd();
+  bool stopping() const;
+  bool waitFor(std::chrono::steady_clock::duration timeout, const std::function<bool()> & done);
+  void runArmGrabTask(uint64_t goal);
+  std::shared_future<std::shared_ptr<ArmTaskGoalHandle>> sendGrabGoal(uint64_t goal);
+  void followGrabGoal(
+      uint64_t goal, const std::shared_future<std::shared_ptr<ArmTaskGoalHandle>> & accepted);
+  void checkGrabGoal(
+      uint64_t goal, const ArmTaskGoalHandle & goal_handle,
+      std::optional<rclcpp::Client<ArmTaskResultService>::FutureAndRequestId> & check);
+  bool isAwaitedGrab(uint64_t goal);
+  bool claimGrab(uint64_t goal);
+  void giveUpGrab(uint64_t goal, const char * reason);
   void clearArmGrab();
-  void armGrabGoalRespCb(const std::shared_ptr<ArmTaskGoalHandle> & goal_handle);
+  void armGrabGoalRespCb(uint64_t goal, const std::shared_ptr<ArmTaskGoalHandle> & goal_handle);
   void armGrabFeedbackCb(
-      std::shared_ptr<ArmTaskGoalHandle> goal_handle,
+      uint64_t goal, std::shared_ptr<ArmTaskGoalHandle> goal_handle,
       std::shared_ptr<const ArmTaskDecision::Feedback> feedback);
-  void armGrabResultCb(const ArmTaskGoalHandle::WrappedResult & result);
+  void armGrabResultCb(uint64_t goal, const ArmTaskGoalHandle::WrappedResult & result);
   void runArmEstop(bool data);
-  bool awaitEstopAnswer(rclcpp::Client<std_srvs::srv::SetBool>::FutureAndRequestId & answer);
 
   int32_t joy_fd_ = -1;
   std::atomic<bool> exit_flag_{false};
@@ -129,6 +148,15 @@ private:
   std::mutex task_mutex_;
   std::condition_variable task_cv_;
   int running_workers_ = 0;
+  // Grab goals are numbered as they are admitted; an answer about a goal counts only while that
+  // goal is the awaited one, so a late answer about a goal given up on changes nothing.
+  uint64_t grab_goals_admitted_ = 0;
+  uint64_t awaited_grab_goal_ = 0;  // 0: none
+  // Stopping sends one zero motion command, after which nothing is published: a robot that
+  // keeps its last command would otherwise keep moving.
+  std::mutex motion_mutex_;
+  bool motion_closed_ = false;
+  rclcpp::PreShutdownCallbackHandle close_motion_at_shutdown_;
   rclcpp::Subscription<sensor_msgs::msg::Joy>::SharedPtr joy_sub_;
   rclcpp::Publisher<geometry_msgs::msg::Twist>::SharedPtr teleop_mov_pub_;
   rclcpp::Publisher<std_msgs::msg::Int32MultiArray>::SharedPtr ctrl_io_pub_;
@@ -137,6 +165,7 @@ private:
   rclcpp::Publisher<std_msgs::msg::Bool>::SharedPtr recover_pub_;
   rclcpp::Client<std_srvs::srv::SetBool>::SharedPtr estop_client_;
   rclcpp_action::Client<ArmTaskDecision>::SharedPtr arm_task_client_;
+  rclcpp::Client<ArmTaskResultService>::SharedPtr arm_task_check_client_;
 };
 
 }  // namespace tavrin_arm_teleop

@@ -78,7 +78,7 @@ TEST(ReaderInitialState, ArrivesWithButtonsSetSticksCentredAndTriggersAtRest) {
   }
 }
 
-TEST(ReaderAxes, ValuesLeaveTheDeadBandWithoutAStepAndWithTheirSignInverted) {
+TEST(ReaderAxes, ValuesLeaveTheDeadBandWithoutAStepWithTheirSignInvertedAndNeverBeyondFullTravel) {
   struct Case {
     int16_t raw;
     double linear_x;
@@ -89,10 +89,12 @@ TEST(ReaderAxes, ValuesLeaveTheDeadBandWithoutAStepAndWithTheirSignInverted) {
         {9830, 0.0},
         {-32767, 1.0},
         {-9830, 0.0},
-        {-32768, 1.0000436},
+        {-32768, 1.0},
         {16384, -0.2857361},
         {9831, -0.0000392}}},
-      {"0.0", {{32767, -1.0}, {-32768, 1.0000305}, {16384, -0.5000153}, {0, 0.0}, {1, -0.0000305}}},
+      {"0.0", {{32767, -1.0}, {-32768, 1.0}, {16384, -0.5000153}, {0, 0.0}, {1, -0.0000305}}},
+      // Near the whole travel the lowest reading would scale to four times full travel.
+      {"0.99999", {{-32768, 1.0}, {32767, -1.0}}},
   };
   for (const auto & [deadzone, cases] : tables) {
     Controller controller;

@@ -2,6 +2,7 @@
 // completes the futures and runs the callbacks of the replies.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -123,6 +124,8 @@ protected:
   bool wait_for_service_nanoseconds(std::chrono::nanoseconds timeout);
   /// Writes a request and returns its sequence number; throws RCLError when it cannot be sent.
   int64_t send_request_type_erased(const void * request);
+  /// The request readers of the services that a request sent now reaches.
+  std::vector<uint64_t> matched_servers() const;
 
 private:
   RCLCPP_DISABLE_COPY(ClientBase)
@@ -297,10 +300,24 @@ protected:
   int64_t async_send_request_impl(const Request & request, CallbackInfoVariant value) {
     // Held across the write so that a reply cannot be taken before its request is pending.
     std::lock_guard<std::mutex> lock(pending_requests_mutex_);
+    std::vector<uint64_t> servers = this->matched_servers();
+    forget_requests_without_server(servers);
     const int64_t sequence_number = this->send_request_type_erased(&request);
     pending_requests_.try_emplace(
-        sequence_number, std::make_pair(std::chrono::system_clock::now(), std::move(value)));
+        sequence_number,
+        PendingRequest{std::chrono::system_clock::now(), std::move(servers), std::move(value)});
     return sequence_number;
+  }
+
+  // A request whose services have all gone can never be answered; a client that runs for days
+  // beside services that come and go must not keep it. Its future fails with broken_promise.
+  void forget_requests_without_server(const std::vector<uint64_t> & servers) {
+    std::erase_if(pending_requests_, [&servers](const auto & entry) {
+      return std::none_of(
+          entry.second.servers.begin(), entry.second.servers.end(), [&servers](uint64_t server) {
+            return std::find(servers.begin(), servers.end(), server) != servers.end();
+          });
+    });
   }
 
   std::optional<CallbackInfoVariant> get_and_erase_pending_request(int64_t request_number) {
@@ -309,16 +326,20 @@ protected:
     if (it == this->pending_requests_.end()) {
       return std::nullopt;
     }
-    std::optional<CallbackInfoVariant> value = std::move(it->second.second);
+    std::optional<CallbackInfoVariant> value = std::move(it->second.callback);
     this->pending_requests_.erase(it);
     return value;
   }
 
   RCLCPP_DISABLE_COPY(Client)
 
-  std::unordered_map<
-      int64_t, std::pair<std::chrono::time_point<std::chrono::system_clock>, CallbackInfoVariant>>
-      pending_requests_;
+  struct PendingRequest {
+    std::chrono::time_point<std::chrono::system_clock> sent_at;
+    // The request readers that received it.
+    std::vector<uint64_t> servers;
+    CallbackInfoVariant callback;
+  };
+  std::unordered_map<int64_t, PendingRequest> pending_requests_;
   std::mutex pending_requests_mutex_;
 };
 

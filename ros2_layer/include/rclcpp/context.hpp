@@ -20,6 +20,21 @@ struct ContextAccess;
 
 namespace rclcpp {
 
+class Context;
+
+/// Identifies a registered shutdown callback, for its removal.
+class ShutdownCallbackHandle {
+  friend class Context;
+
+public:
+  using ShutdownCallbackType = std::function<void()>;
+
+private:
+  std::weak_ptr<ShutdownCallbackType> callback;
+};
+
+using PreShutdownCallbackHandle = ShutdownCallbackHandle;
+
 /// Raised by Context::init on a context that is already initialised.
 class ContextAlreadyInitialized : public std::runtime_error {
 public:
@@ -48,8 +63,8 @@ public:
   rclcpp::InitOptions get_init_options();
   /// The reason given to shutdown; empty while valid.
   std::string shutdown_reason() const;
-  /// Invalidates the context, wakes everything waiting on it and runs the on-shutdown
-  /// callbacks; false when it was not valid.
+  /// Runs the pre-shutdown callbacks, invalidates the context, wakes everything waiting on it
+  /// and runs the on-shutdown callbacks; false when it was not valid.
   virtual bool shutdown(const std::string & reason);
 
   using OnShutdownCallback = std::function<void()>;
@@ -57,6 +72,14 @@ public:
   virtual OnShutdownCallback on_shutdown(OnShutdownCallback callback);
   /// The registered on-shutdown callbacks.
   std::vector<OnShutdownCallback> get_on_shutdown_callbacks() const;
+
+  using PreShutdownCallback = PreShutdownCallbackHandle::ShutdownCallbackType;
+  /// Registers a callback to run at shutdown while the context is still valid, so that it can
+  /// still publish; it runs on the thread that shuts down (the signal thread for a signal).
+  virtual PreShutdownCallbackHandle add_pre_shutdown_callback(PreShutdownCallback callback);
+  /// Removes a pre-shutdown callback, waiting for it to finish if it is running; false when it
+  /// was not registered.
+  virtual bool remove_pre_shutdown_callback(const PreShutdownCallbackHandle & callback_handle);
 
   /// Sleeps for the given time; false when interrupted by shutdown.
   bool sleep_for(const std::chrono::nanoseconds & nanoseconds);
@@ -71,6 +94,9 @@ private:
   rclcpp::InitOptions init_options_;
   mutable std::mutex callbacks_mutex_;
   std::vector<OnShutdownCallback> on_shutdown_callbacks_;
+  // Held while the pre-shutdown callbacks run, so that a removal waits for a running one.
+  std::mutex pre_shutdown_mutex_;
+  std::vector<std::shared_ptr<PreShutdownCallback>> pre_shutdown_callbacks_;
 };
 
 namespace contexts {

@@ -59,6 +59,8 @@ int64_t ClientBase::send_request_type_erased(const void * request) {
   return endpoints_->send(request);
 }
 
+std::vector<uint64_t> ClientBase::matched_servers() const { return endpoints_->matchedServers(); }
+
 int32_t ClientBase::condition() const { return endpoints_->condition(); }
 
 bool ClientBase::execute() {

@@ -1,6 +1,7 @@
 #include "rclcpp/context.hpp"
 
 #include <utility>
+#include <vector>
 
 #include "arguments.hpp"
 #include "context_state.hpp"
@@ -34,8 +35,18 @@ rclcpp::InitOptions Context::get_init_options() { return init_options_; }
 std::string Context::shutdown_reason() const { return state_->shutdownReason(); }
 
 bool Context::shutdown(const std::string & reason) {
-  if (!state_->shutdown(reason)) {
-    return false;
+  {
+    // One shutdown runs the pre-shutdown callbacks, and only while the context is valid.
+    std::lock_guard<std::mutex> lock(pre_shutdown_mutex_);
+    if (!state_->isValid()) {
+      return false;
+    }
+    for (const auto & callback : pre_shutdown_callbacks_) {
+      (*callback)();
+    }
+    if (!state_->shutdown(reason)) {
+      return false;
+    }
   }
   for (const OnShutdownCallback & callback : get_on_shutdown_callbacks()) {
     callback();
@@ -52,6 +63,21 @@ Context::OnShutdownCallback Context::on_shutdown(OnShutdownCallback callback) {
 std::vector<Context::OnShutdownCallback> Context::get_on_shutdown_callbacks() const {
   std::lock_guard<std::mutex> lock(callbacks_mutex_);
   return on_shutdown_callbacks_;
+}
+
+PreShutdownCallbackHandle Context::add_pre_shutdown_callback(PreShutdownCallback callback) {
+  auto shared_callback = std::make_shared<PreShutdownCallback>(std::move(callback));
+  std::lock_guard<std::mutex> lock(pre_shutdown_mutex_);
+  pre_shutdown_callbacks_.push_back(shared_callback);
+  PreShutdownCallbackHandle handle;
+  handle.callback = shared_callback;
+  return handle;
+}
+
+bool Context::remove_pre_shutdown_callback(const PreShutdownCallbackHandle & callback_handle) {
+  const auto callback = callback_handle.callback.lock();
+  std::lock_guard<std::mutex> lock(pre_shutdown_mutex_);
+  return std::erase(pre_shutdown_callbacks_, callback) != 0;
 }
 
 bool Context::sleep_for(const std::chrono::nanoseconds & nanoseconds) {
