@@ -1,8 +1,14 @@
-# Everywhere without ROS 2: the node links the bundled client layer.
-add_executable(tavrin_arm_teleop_node ${TAVRIN_NODE_SOURCES} src/tavrin_arm_teleop/main.cpp)
-target_include_directories(tavrin_arm_teleop_node PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include
-  ${CMAKE_CURRENT_SOURCE_DIR}/src)
-target_link_libraries(tavrin_arm_teleop_node PRIVATE ros2_layer tavrin_logging Threads::Threads)
+# Everywhere without ROS 2: the node links the bundled client layer. Its sources form a library
+# of their own, so that a test can run the node in-process, as a component container does.
+add_library(tavrin_arm_teleop_core STATIC ${TAVRIN_NODE_SOURCES})
+target_include_directories(tavrin_arm_teleop_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include
+  PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
+target_link_libraries(tavrin_arm_teleop_core PUBLIC ros2_layer PRIVATE tavrin_logging
+  Threads::Threads)
+target_compile_options(tavrin_arm_teleop_core PRIVATE ${TAVRIN_WARNINGS})
+
+add_executable(tavrin_arm_teleop_node src/tavrin_arm_teleop/main.cpp)
+target_link_libraries(tavrin_arm_teleop_node PRIVATE tavrin_arm_teleop_core)
 target_compile_options(tavrin_arm_teleop_node PRIVATE ${TAVRIN_WARNINGS})
 
 if(BUILD_TESTING AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/test/CMakeLists.txt)

@@ -107,7 +107,7 @@ TEST_F(Dispatch, TriggersDriveForwardAndReverseFromRest) {
   }
 }
 
-TEST_F(Dispatch, MissingAndBrokenAxesCommandNoMotion) {
+TEST_F(Dispatch, MissingAndBrokenAxesCommandNoMotionAndNoneBeyondFullTravel) {
   start({"-p", "joy_axis:=[0, 1, 2, 3, -1, 5]"});
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
@@ -117,6 +117,8 @@ TEST_F(Dispatch, MissingAndBrokenAxesCommandNoMotion) {
   expectTwist(send({}, {}), {0, 0, 0, 0, 0, 0}, "no axes");
   expectTwist(send({}, {}), {0, 0, 0, 0, 0, 0}, "no axes again");
   expectTwist(send({nan, inf, nan, -inf, 0.5f, inf}, {}), {0, 0, 0, 0, 0, 0}, "not finite");
+  // A faulty peer's readings never ask more of the arm than full travel.
+  expectTwist(send({1e30f, -1e30f, -3, 2, 0, 1}, {}), {1, -1, 1, 1, 0, 0}, "beyond full travel");
 }
 
 TEST_F(Dispatch, SpaceButtonsAnnounceTheSpaceOncePerPress) {

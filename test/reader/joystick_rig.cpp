@@ -51,9 +51,4 @@ std::optional<size_t> waitForTwist(
   return found;
 }
 
-bool isStill(const geometry_msgs::msg::Twist & twist) {
-  return twist.linear.x == 0.0 && twist.linear.y == 0.0 && twist.linear.z == 0.0 &&
-         twist.angular.x == 0.0 && twist.angular.y == 0.0 && twist.angular.z == 0.0;
-}
-
 }  // namespace tavrin_test

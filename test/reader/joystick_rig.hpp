@@ -40,7 +40,4 @@ std::optional<size_t> waitForTwist(
     const std::function<bool(const geometry_msgs::msg::Twist &)> & match,
     std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-/// All six components of the motion command are 0.0.
-bool isStill(const geometry_msgs::msg::Twist & twist);
-
 }  // namespace tavrin_test

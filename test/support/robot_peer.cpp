@@ -16,6 +16,11 @@ constexpr std::chrono::milliseconds kProbeAnswerWait = 2s;
 
 }  // namespace
 
+bool isStill(const geometry_msgs::msg::Twist & twist) {
+  return twist.linear.x == 0.0 && twist.linear.y == 0.0 && twist.linear.z == 0.0 &&
+         twist.angular.x == 0.0 && twist.angular.y == 0.0 && twist.angular.z == 0.0;
+}
+
 PeerOptions armTaskServer(ArmTaskBehaviour behaviour) {
   PeerOptions options;
   options.arm_task = behaviour;

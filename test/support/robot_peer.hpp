@@ -47,6 +47,9 @@ PeerOptions armTaskServer(ArmTaskBehaviour behaviour);
 /// A peer that serves the emergency-stop service as told.
 PeerOptions estopServer(EstopBehaviour behaviour);
 
+/// All six components of the motion command are 0.0.
+bool isStill(const geometry_msgs::msg::Twist & twist);
+
 /// Records everything the teleop node publishes, calls and sends; thread-safe.
 class RobotPeer {
 public:

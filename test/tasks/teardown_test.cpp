@@ -1,12 +1,19 @@
-// SIGINT and SIGTERM end the node cleanly whatever its request workers are waiting for.
+// SIGINT, SIGTERM and unloading end the node cleanly and at once whatever its request workers
+// are waiting for, and the last command the arm gets is a stop.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "robot_peer.hpp"
+#include "tavrin_arm_teleop/teleop_node.hpp"
 #include "teleop_process.hpp"
 
 namespace tavrin_test {
@@ -14,7 +21,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::vector<float> kAtRest{0, 0, 1, 0, 0, 1};
+// The stick held forward: a stop that sent nothing would leave the arm moving.
+const std::vector<float> kStickForward{1, 0, 1, 0, 0, 1};
 const std::vector<int32_t> kGrab{0, 1, 0, 0, 0, 0, 0, 0};
 const std::vector<int32_t> kEstop{0, 0, 0, 0, 1, 0, 0, 0};
 
@@ -46,7 +54,7 @@ TEST(Teardown, EitherSignalInEveryWaitingStateEndsTheNodeCleanly) {
       TeleopProcess node({"-p", "joy_dev:=/joy"});
       ASSERT_TRUE(node.waitForStartup()) << state.name;
       ASSERT_TRUE(peer.waitForTeleopNode()) << state.name;
-      ASSERT_TRUE(peer.sendJoy(kAtRest, state.button)) << state.name;
+      ASSERT_TRUE(peer.sendJoy(kStickForward, state.button)) << state.name;
       ASSERT_TRUE(node.waitForOutput(state.reached_when)) << state.name;
       if (state.servers.estop) {
         ASSERT_TRUE(waitUntil([&] { return !peer.estopRequestValues().empty(); })) << state.name;
@@ -59,8 +67,41 @@ TEST(Teardown, EitherSignalInEveryWaitingStateEndsTheNodeCleanly) {
       EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << state.name << "\n"
                                                                    << node.output();
       EXPECT_LT(took, kPromptExit) << state.name;
+      EXPECT_TRUE(waitUntil([&] { return isStill(peer.twists().back()); })) << state.name;
     }
   }
+}
+
+// A component container unloads the node without shutting the process down.
+TEST(Teardown, UnloadingMidRequestIsPromptStopsTheArmAndTheNodeIsAloneInItsProcess) {
+  PeerOptions servers = armTaskServer(ArmTaskBehaviour::kRunForever);
+  servers.estop = EstopBehaviour::kSilent;
+  RobotPeer peer(servers);
+  rclcpp::NodeOptions options;
+  options.append_parameter_override("joy_dev", std::string("/joy"));
+  auto node = std::make_shared<tavrin_arm_teleop::TeleopNode>(options);
+  try {
+    tavrin_arm_teleop::TeleopNode second(options);
+    ADD_FAILURE() << "a second node in the process was accepted";
+  } catch (const std::runtime_error & error) {
+    EXPECT_NE(std::string(error.what()).find("process-wide"), std::string::npos) << error.what();
+  }
+  rclcpp::executors::SingleThreadedExecutor container;
+  container.add_node(node);
+  std::thread spinner([&] { container.spin(); });
+  ASSERT_TRUE(peer.waitForTeleopNode());
+  std::vector<int32_t> grab_and_estop(kGrab.size());
+  std::transform(kGrab.begin(), kGrab.end(), kEstop.begin(), grab_and_estop.begin(), std::plus{});
+  ASSERT_TRUE(peer.sendJoy(kStickForward, grab_and_estop));
+  ASSERT_TRUE(waitUntil(
+      [&] { return peer.receivedGoals().size() == 1 && peer.estopRequestValues().size() == 1; }));
+  container.remove_node(node);
+  const auto unloaded_at = std::chrono::steady_clock::now();
+  node.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - unloaded_at, kPromptExit);
+  container.cancel();
+  spinner.join();
+  EXPECT_TRUE(waitUntil([&] { return isStill(peer.twists().back()); }));
 }
 
 }  // namespace
