@@ -69,17 +69,26 @@ TEST_F(Services, GrabGoalReachesTheServerIntactThroughTheSendGoalType) {
   EXPECT_EQ(response->stamp, samples::time());
 }
 
-TEST_F(Services, UnansweredRequestLeavesTheFutureIncomplete) {
+TEST_F(Services, UnansweredRequestStaysPendingWhileItsServerLives) {
   startPeer();
   auto client = node_->create_client<SetBool>("silent");
   ASSERT_TRUE(client->wait_for_service(60s));
 
   auto result = client->async_send_request(setBool(true));
+  auto orphan = client->async_send_request(setBool(true));
 
   EXPECT_EQ(
       rclcpp::spin_until_future_complete(node_, result, 1s), rclcpp::FutureReturnCode::TIMEOUT);
   EXPECT_EQ(result.wait_for(0s), std::future_status::timeout);
   EXPECT_TRUE(client->remove_pending_request(result));
+  // Once its server is gone nothing can answer it: the next request does not keep it.
+  peer_.reset();
+  ASSERT_TRUE(tavrin_tools::waitUntil([&] { return !client->service_is_ready(); }, 60s));
+  auto next = client->async_send_request(setBool(true));
+  ASSERT_EQ(orphan.wait_for(0s), std::future_status::ready);
+  EXPECT_THROW(orphan.get(), std::future_error);
+  EXPECT_FALSE(client->remove_pending_request(orphan));
+  EXPECT_TRUE(client->remove_pending_request(next));
 }
 
 TEST_F(Services, ServerStartingLateIsFoundByWaitForService) {
