@@ -1,14 +1,18 @@
-// Parameter declaration as rclcpp's node parameters do it, without parameter services or
-// events: the value is the override unless it is ignored, else the default, and it must fit
-// the descriptor's type and range.
+// Parameters as rclcpp's node parameters keep them, without parameter events or set
+// callbacks: a declared value is the override unless it is ignored, else the default, and a
+// value must fit the descriptor's type and range, at declaration and when set.
 #include "parameter_store.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 
+#include "rcl_interfaces/srv/list_parameters.hpp"
 #include "rclcpp/exceptions.hpp"
 
 namespace ros2_layer {
@@ -48,22 +52,22 @@ bool fitsFloatingPointRange(const ParameterDescriptor & descriptor, double value
   return nearlyEqual(value, range.from_value + steps * range.step);
 }
 
-void checkType(
+/// Why `value` cannot have the descriptor's type, in rclcpp's words; empty when it can.
+std::string typeReason(
     const std::string & name, const ParameterDescriptor & descriptor,
     const rclcpp::ParameterValue & value) {
   const auto declared_type = static_cast<rclcpp::ParameterType>(descriptor.type);
   if (descriptor.dynamic_typing || declared_type == value.get_type()) {
-    return;
+    return {};
   }
-  throw rclcpp::exceptions::InvalidParameterTypeException(
-      name, "Wrong parameter type, parameter {" + name + "} is of type {" +
-                rclcpp::to_string(declared_type) + "}, setting it to {" +
-                rclcpp::to_string(value.get_type()) + "} is not allowed.");
+  return "Wrong parameter type, parameter {" + name + "} is of type {" +
+         rclcpp::to_string(declared_type) + "}, setting it to {" +
+         rclcpp::to_string(value.get_type()) + "} is not allowed.";
 }
 
-void checkRange(
-    const std::string & name, const ParameterDescriptor & descriptor,
-    const rclcpp::ParameterValue & value) {
+/// Why `value` is outside the descriptor's range, in rclcpp's words; empty when it is inside.
+std::string rangeReason(
+    const ParameterDescriptor & descriptor, const rclcpp::ParameterValue & value) {
   const char * violated = nullptr;
   if (!descriptor.integer_range.empty() && value.get_type() == rclcpp::PARAMETER_INTEGER) {
     violated = fitsIntegerRange(descriptor, value.get<int64_t>()) ? nullptr : "integer";
@@ -71,11 +75,33 @@ void checkRange(
       !descriptor.floating_point_range.empty() && value.get_type() == rclcpp::PARAMETER_DOUBLE) {
     violated = fitsFloatingPointRange(descriptor, value.get<double>()) ? nullptr : "floating point";
   }
-  if (violated != nullptr) {
-    throw rclcpp::exceptions::InvalidParameterValueException(
-        "parameter '" + name + "' could not be set: Parameter {" + descriptor.name +
-        "} doesn't comply with " + violated + " range.");
+  if (violated == nullptr) {
+    return {};
   }
+  return "Parameter {" + descriptor.name + "} doesn't comply with " + violated + " range.";
+}
+
+/// What `project` makes of each named entry of `declared`, in order; nullopt when one is absent.
+template <typename Map, typename Project>
+auto lookup(const Map & declared, const std::vector<std::string> & names, Project project) {
+  using Item = std::decay_t<std::invoke_result_t<Project, const typename Map::mapped_type &>>;
+  std::optional<std::vector<Item>> found(std::in_place);
+  for (const std::string & name : names) {
+    const auto entry = declared.find(name);
+    if (entry == declared.end()) {
+      return std::optional<std::vector<Item>>();
+    }
+    found->push_back(project(entry->second));
+  }
+  return found;
+}
+
+constexpr char kSeparator = '.';
+
+/// Whether a name whose part below the prefix is `below` lies within `depth` levels.
+bool withinDepth(std::string_view below, uint64_t depth) {
+  return depth == rcl_interfaces::srv::ListParameters::Request::DEPTH_RECURSIVE ||
+         static_cast<uint64_t>(std::count(below.begin(), below.end(), kSeparator)) < depth;
 }
 
 }  // namespace
@@ -131,8 +157,13 @@ const rclcpp::ParameterValue & ParameterStore::declareLocked(
                                                              : default_value;
   descriptor.name = descriptor.name.empty() ? name : descriptor.name;
   if (initial_value.get_type() != rclcpp::PARAMETER_NOT_SET) {
-    checkType(name, descriptor, initial_value);
-    checkRange(name, descriptor, initial_value);
+    if (const std::string reason = typeReason(name, descriptor, initial_value); !reason.empty()) {
+      throw rclcpp::exceptions::InvalidParameterTypeException(name, reason);
+    }
+    if (const std::string reason = rangeReason(descriptor, initial_value); !reason.empty()) {
+      throw rclcpp::exceptions::InvalidParameterValueException(
+          "parameter '" + name + "' could not be set: " + reason);
+    }
     descriptor.type = initial_value.get_type();
   } else if (descriptor.dynamic_typing) {
     descriptor.type = rclcpp::PARAMETER_NOT_SET;
@@ -140,6 +171,115 @@ const rclcpp::ParameterValue & ParameterStore::declareLocked(
   descriptor.name = name;
   return declared_.insert_or_assign(name, Declared{initial_value, std::move(descriptor)})
       .first->second.value;
+}
+
+std::optional<std::vector<rcl_interfaces::msg::ParameterValue>> ParameterStore::values(
+    const std::vector<std::string> & names) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lookup(
+      declared_, names, [](const Declared & entry) { return entry.value.to_value_msg(); });
+}
+
+std::optional<std::vector<uint8_t>> ParameterStore::types(
+    const std::vector<std::string> & names) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lookup(declared_, names, [](const Declared & entry) {
+    return static_cast<uint8_t>(entry.value.get_type());
+  });
+}
+
+std::optional<std::vector<ParameterDescriptor>> ParameterStore::describe(
+    const std::vector<std::string> & names) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lookup(declared_, names, [](const Declared & entry) { return entry.descriptor; });
+}
+
+rcl_interfaces::msg::ListParametersResult ParameterStore::list(
+    const std::vector<std::string> & prefixes, uint64_t depth) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  rcl_interfaces::msg::ListParametersResult result;
+  for (const auto & [name, entry] : declared_) {
+    // As rclcpp counts it, the part below a prefix starts with its separator.
+    const bool listed =
+        prefixes.empty()
+            ? withinDepth(name, depth)
+            : std::any_of(prefixes.begin(), prefixes.end(), [&](const std::string & prefix) {
+                return name == prefix ||
+                       (name.starts_with(prefix + kSeparator) &&
+                        withinDepth(std::string_view(name).substr(prefix.size()), depth));
+              });
+    if (!listed) {
+      continue;
+    }
+    result.names.push_back(name);
+    const size_t last_separator = name.rfind(kSeparator);
+    if (last_separator != std::string::npos) {
+      std::string prefix = name.substr(0, last_separator);
+      if (std::find(result.prefixes.begin(), result.prefixes.end(), prefix) ==
+          result.prefixes.end()) {
+        result.prefixes.push_back(std::move(prefix));
+      }
+    }
+  }
+  return result;
+}
+
+rcl_interfaces::msg::SetParametersResult ParameterStore::set(
+    const std::vector<rclcpp::Parameter> & parameters) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  rcl_interfaces::msg::SetParametersResult result;
+  result.successful = false;
+  for (const rclcpp::Parameter & parameter : parameters) {
+    const std::string & name = parameter.get_name();
+    // rclcpp throws out of the service callback here, which would end the node.
+    if (name.empty()) {
+      result.reason = "parameter name must not be empty";
+      return result;
+    }
+    const auto entry = declared_.find(name);
+    if (entry == declared_.end()) {
+      throw rclcpp::exceptions::ParameterNotDeclaredException(
+          "parameter '" + name + "' cannot be set because it was not declared");
+    }
+    if (entry->second.descriptor.read_only) {
+      result.reason = "parameter '" + name + "' cannot be set because it is read-only";
+      return result;
+    }
+  }
+  std::vector<std::string> undeclared;
+  for (const rclcpp::Parameter & parameter : parameters) {
+    const Declared & entry = declared_.at(parameter.get_name());
+    if (parameter.get_parameter_value().get_type() != rclcpp::PARAMETER_NOT_SET ||
+        entry.value.get_type() == rclcpp::PARAMETER_NOT_SET) {
+      continue;
+    }
+    if (!entry.descriptor.dynamic_typing) {
+      result.reason = "cannot undeclare an statically typed parameter";
+      return result;
+    }
+    undeclared.push_back(parameter.get_name());
+  }
+  for (const rclcpp::Parameter & parameter : parameters) {
+    const Declared & entry = declared_.at(parameter.get_name());
+    result.reason =
+        typeReason(parameter.get_name(), entry.descriptor, parameter.get_parameter_value());
+    if (result.reason.empty()) {
+      result.reason = rangeReason(entry.descriptor, parameter.get_parameter_value());
+    }
+    if (!result.reason.empty()) {
+      return result;
+    }
+  }
+  for (const rclcpp::Parameter & parameter : parameters) {
+    Declared & entry = declared_.at(parameter.get_name());
+    entry.value = parameter.get_parameter_value();
+    entry.descriptor.type = entry.value.get_type();
+  }
+  for (const std::string & name : undeclared) {
+    declared_.erase(name);
+  }
+  result.successful = true;
+  return result;
 }
 
 }  // namespace ros2_layer

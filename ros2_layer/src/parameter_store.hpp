@@ -1,11 +1,17 @@
-// The parameters of one node: declaration with defaults and overrides, as rclcpp does it.
+// The parameters of one node: declaration with defaults and overrides, and what the parameter
+// services read and set, as rclcpp does it.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "rcl_interfaces/msg/list_parameters_result.hpp"
 #include "rcl_interfaces/msg/parameter_descriptor.hpp"
+#include "rcl_interfaces/msg/set_parameters_result.hpp"
 #include "rclcpp/parameter.hpp"
 #include "rclcpp/parameter_value.hpp"
 
@@ -34,6 +40,24 @@ public:
   const rclcpp::ParameterValue & declare(
       const std::string & name, rclcpp::ParameterType type,
       const rcl_interfaces::msg::ParameterDescriptor & descriptor, bool ignore_override);
+
+  /// The values of the named parameters, in order; nullopt when one is not declared.
+  std::optional<std::vector<rcl_interfaces::msg::ParameterValue>> values(
+      const std::vector<std::string> & names) const;
+  /// The types of the named parameters' values; nullopt when one is not declared.
+  std::optional<std::vector<uint8_t>> types(const std::vector<std::string> & names) const;
+  /// The descriptors of the named parameters; nullopt when one is not declared.
+  std::optional<std::vector<rcl_interfaces::msg::ParameterDescriptor>> describe(
+      const std::vector<std::string> & names) const;
+  /// The declared names under `prefixes` (all when empty) at most `depth` dot-separated levels
+  /// below them (0: any depth), and the prefixes of the names returned.
+  rcl_interfaces::msg::ListParametersResult list(
+      const std::vector<std::string> & prefixes, uint64_t depth) const;
+  /// Sets all of the parameters or none, refusing with rclcpp's reason a read-only parameter,
+  /// a value of another type or outside the range, and an empty name; PARAMETER_NOT_SET
+  /// undeclares a dynamically typed parameter. Throws
+  /// ParameterNotDeclaredException for a parameter never declared.
+  rcl_interfaces::msg::SetParametersResult set(const std::vector<rclcpp::Parameter> & parameters);
 
 private:
   struct Declared {

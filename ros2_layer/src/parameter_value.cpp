@@ -116,6 +116,8 @@ ParameterValue::ParameterValue(const std::vector<std::string> & string_array_val
 
 ParameterType ParameterValue::get_type() const { return static_cast<ParameterType>(value_.type); }
 
+rcl_interfaces::msg::ParameterValue ParameterValue::to_value_msg() const { return value_; }
+
 bool ParameterValue::operator==(const ParameterValue & rhs) const { return value_ == rhs.value_; }
 
 bool ParameterValue::operator!=(const ParameterValue & rhs) const { return !(*this == rhs); }

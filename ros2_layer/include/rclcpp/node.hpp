@@ -174,8 +174,10 @@ private:
 
   rclcpp::NodeOptions options_;
   rclcpp::node_interfaces::NodeBaseInterface::SharedPtr base_;
-  std::unique_ptr<ros2_layer::ParameterStore> parameters_;
+  // Shared with the parameter services, whose callbacks may outlive the node on another thread.
+  std::shared_ptr<ros2_layer::ParameterStore> parameters_;
   rclcpp::Clock::SharedPtr clock_;
+  std::vector<std::shared_ptr<rclcpp::ServiceBase>> parameter_services_;
 };
 
 }  // namespace rclcpp

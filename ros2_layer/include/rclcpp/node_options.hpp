@@ -47,11 +47,17 @@ public:
   /// Sets whether the arguments given to rclcpp::init apply to this node.
   NodeOptions & use_global_arguments(bool use_global_arguments);
 
+  /// Whether the node offers the parameter services.
+  bool start_parameter_services() const;
+  /// Sets whether the node offers the parameter services (true by default).
+  NodeOptions & start_parameter_services(bool start_parameter_services);
+
 private:
   rclcpp::Context::SharedPtr context_;
   std::vector<std::string> arguments_;
   std::vector<rclcpp::Parameter> parameter_overrides_;
   bool use_global_arguments_ = true;
+  bool start_parameter_services_ = true;
 };
 
 }  // namespace rclcpp

@@ -143,6 +143,9 @@ public:
   /// The type of the held value.
   ParameterType get_type() const;
 
+  /// The value as its message.
+  rcl_interfaces::msg::ParameterValue to_value_msg() const;
+
   /// True when both hold the same type and value.
   bool operator==(const ParameterValue & rhs) const;
 

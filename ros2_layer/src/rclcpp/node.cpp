@@ -1,6 +1,7 @@
 #include "rclcpp/node.hpp"
 
 #include "node_state.hpp"
+#include "parameter_services.hpp"
 #include "parameter_store.hpp"
 
 namespace rclcpp {
@@ -38,8 +39,12 @@ Node::Node(
     : options_(options)
     , base_(std::make_shared<node_interfaces::NodeBaseInterface>(
           std::make_shared<ros2_layer::NodeState>(node_name, namespace_, options)))
-    , parameters_(std::make_unique<ros2_layer::ParameterStore>(layer_state()->parameterOverrides()))
-    , clock_(std::make_shared<rclcpp::Clock>(RCL_ROS_TIME)) {}
+    , parameters_(std::make_shared<ros2_layer::ParameterStore>(layer_state()->parameterOverrides()))
+    , clock_(std::make_shared<rclcpp::Clock>(RCL_ROS_TIME)) {
+  if (options_.start_parameter_services()) {
+    parameter_services_ = ros2_layer::createParameterServices(*this, parameters_);
+  }
+}
 
 Node::~Node() = default;
 

@@ -37,4 +37,11 @@ NodeOptions & NodeOptions::use_global_arguments(bool use_global_arguments) {
   return *this;
 }
 
+bool NodeOptions::start_parameter_services() const { return start_parameter_services_; }
+
+NodeOptions & NodeOptions::start_parameter_services(bool start_parameter_services) {
+  start_parameter_services_ = start_parameter_services;
+  return *this;
+}
+
 }  // namespace rclcpp

@@ -7,7 +7,13 @@
 #include <thread>
 #include <vector>
 
+#include "layer_fixture.hpp"
 #include "parameter_store.hpp"
+#include "rcl_interfaces/srv/describe_parameters.hpp"
+#include "rcl_interfaces/srv/get_parameters.hpp"
+#include "rcl_interfaces/srv/list_parameters.hpp"
+#include "rcl_interfaces/srv/set_parameters.hpp"
+#include "rcl_interfaces/srv/set_parameters_atomically.hpp"
 #include "rclcpp/exceptions.hpp"
 
 namespace ros2_layer::test {
@@ -137,6 +143,164 @@ TEST(ParameterStore, ConcurrentDeclarationsEachGetTheirOwnValue) {
   }
   EXPECT_EQ(declared[0][0], -1);
   EXPECT_EQ(declared[3][199], 199);
+}
+
+// What `ros2 param` sees: another node of the process asks the holder's parameter services.
+class ParameterServices : public test_support::LayerTest {
+protected:
+  void SetUp() override {
+    LayerTest::SetUp();
+    holder_ = std::make_shared<rclcpp::Node>(
+        "holder", "/arm", rclcpp::NodeOptions().append_parameter_override("scale", 0.8));
+    asker_ = std::make_shared<rclcpp::Node>(
+        "asker", rclcpp::NodeOptions().start_parameter_services(false));
+    executor_.add_node(holder_);
+    executor_.add_node(asker_);
+  }
+
+  template <typename ServiceT>
+  typename ServiceT::Response::SharedPtr call(
+      const char * service, typename ServiceT::Request request) {
+    auto client = asker_->create_client<ServiceT>(std::string("/arm/holder/") + service);
+    EXPECT_TRUE(client->wait_for_service(std::chrono::seconds(60))) << service;
+    auto future = client->async_send_request(
+        std::make_shared<typename ServiceT::Request>(std::move(request)));
+    EXPECT_EQ(
+        executor_.spin_until_future_complete(future, std::chrono::seconds(60)),
+        rclcpp::FutureReturnCode::SUCCESS)
+        << service;
+    return future.get();
+  }
+
+  rclcpp::Node::SharedPtr holder_;
+  rclcpp::Node::SharedPtr asker_;
+  rclcpp::executors::SingleThreadedExecutor executor_;
+};
+
+rcl_interfaces::msg::Parameter message(const std::string & name, const ParameterValue & value) {
+  rcl_interfaces::msg::Parameter parameter;
+  parameter.name = name;
+  parameter.value = value.to_value_msg();
+  return parameter;
+}
+
+TEST_F(ParameterServices, SetGetListAndDescribeAnswerAsRclcpp) {
+  using namespace rcl_interfaces::srv;
+  ParameterDescriptor fixed;
+  fixed.read_only = true;
+  fixed.description = "read once at start";
+  ParameterDescriptor tenths;
+  tenths.integer_range.resize(1);
+  tenths.integer_range[0].to_value = 10;
+  holder_->declare_parameter("scale", 0.5, fixed);
+  holder_->declare_parameter("grip.speed", int64_t{3}, tenths);
+  holder_->declare_parameter("grip.force.max", 1.0);
+
+  struct SetCase {
+    const char * situation;
+    std::vector<rcl_interfaces::msg::Parameter> parameters;
+    bool atomically;
+    std::string reason;  // empty: set
+    int64_t speed_after;
+  };
+  const ParameterValue unset;
+  const std::vector<SetCase> cases{
+      {"read-only",
+       {message("scale", ParameterValue(0.9))},
+       false,
+       "parameter 'scale' cannot be set because it is read-only",
+       3},
+      {"in range", {message("grip.speed", ParameterValue(7))}, false, "", 7},
+      {"out of range",
+       {message("grip.speed", ParameterValue(11))},
+       false,
+       "Parameter {grip.speed} doesn't comply with integer range.",
+       7},
+      {"another type",
+       {message("grip.speed", ParameterValue("fast"))},
+       false,
+       "Wrong parameter type, parameter {grip.speed} is of type {integer}, setting it to "
+       "{string} is not allowed.",
+       7},
+      {"undeclared",
+       {message("grip.width", ParameterValue(2))},
+       false,
+       "parameter 'grip.width' cannot be set because it was not declared",
+       7},
+      {"unset static",
+       {message("grip.speed", unset)},
+       false,
+       "cannot undeclare an statically typed parameter",
+       7},
+      {"together, one read-only",
+       {message("grip.speed", ParameterValue(5)), message("scale", ParameterValue(1.0))},
+       true,
+       "parameter 'scale' cannot be set because it is read-only",
+       7},
+      {"together, one undeclared",
+       {message("grip.speed", ParameterValue(5)), message("grip.width", ParameterValue(2))},
+       true,
+       "One or more parameters were not declared before setting",
+       7},
+      {"together", {message("grip.speed", ParameterValue(5))}, true, "", 5},
+  };
+  for (const SetCase & set : cases) {
+    SCOPED_TRACE(set.situation);
+    SetParametersAtomically::Request together;
+    together.parameters = set.parameters;
+    SetParameters::Request one_by_one;
+    one_by_one.parameters = set.parameters;
+    const auto result =
+        set.atomically
+            ? call<SetParametersAtomically>("set_parameters_atomically", together)->result
+            : call<SetParameters>("set_parameters", one_by_one)->results.at(0);
+    EXPECT_EQ(result.successful, set.reason.empty());
+    EXPECT_EQ(result.reason, set.reason);
+    GetParameters::Request get;
+    get.names = {"scale", "grip.speed"};
+    EXPECT_EQ(
+        call<GetParameters>("get_parameters", get)->values,
+        (std::vector{
+            ParameterValue(0.8).to_value_msg(), ParameterValue(set.speed_after).to_value_msg()}));
+  }
+
+  GetParameters::Request get_undeclared;
+  get_undeclared.names = {"scale", "grip.width"};
+  EXPECT_TRUE(call<GetParameters>("get_parameters", get_undeclared)->values.empty());
+  DescribeParameters::Request describe;
+  describe.names = {"scale"};
+  const auto described = call<DescribeParameters>("describe_parameters", describe)->descriptors;
+  ASSERT_EQ(described.size(), 1U);
+  EXPECT_EQ(described[0].name, "scale");
+  EXPECT_EQ(described[0].type, rclcpp::PARAMETER_DOUBLE);
+  EXPECT_TRUE(described[0].read_only);
+  EXPECT_EQ(described[0].description, "read once at start");
+
+  // Below a prefix rclcpp counts the separator that follows it as a level.
+  struct ListCase {
+    std::vector<std::string> prefixes;
+    uint64_t depth;
+    std::vector<std::string> names;
+    std::vector<std::string> prefixes_listed;
+  };
+  for (const ListCase & list : std::vector<ListCase>{
+           {{},
+            ListParameters::Request::DEPTH_RECURSIVE,
+            {"grip.force.max", "grip.speed", "scale"},
+            {"grip.force", "grip"}},
+           {{}, 1, {"scale"}, {}},
+           {{"grip"}, 2, {"grip.speed"}, {"grip"}},
+           {{"grip", "scale"}, 1, {"scale"}, {}},
+       }) {
+    ListParameters::Request request;
+    request.prefixes = list.prefixes;
+    request.depth = list.depth;
+    const auto listed = call<ListParameters>("list_parameters", request)->result;
+    EXPECT_EQ(listed.names, list.names);
+    EXPECT_EQ(listed.prefixes, list.prefixes_listed);
+  }
+  // A node started without them offers none.
+  EXPECT_FALSE(asker_->create_client<ListParameters>("/asker/list_parameters")->service_is_ready());
 }
 
 }  // namespace

@@ -158,5 +158,11 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+/// Raised when a parameter that was never declared is set.
+class ParameterNotDeclaredException : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
 }  // namespace exceptions
 }  // namespace rclcpp
