@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "logging/global_logger.hpp"
+#include "rcl_interfaces/msg/parameter_descriptor.hpp"
 #include "tavrin_arm_teleop/teleop_node_impl.hpp"
 
 namespace tavrin_arm_teleop {
@@ -32,6 +33,15 @@ constexpr std::string_view kEventLinkSuffix = "-event-joystick";
 // The dispatcher's state is process-wide: a second node would share one controller's button
 // edges and I/O state with the first.
 std::atomic<bool> node_exists{false};
+
+// Every parameter is read once at start: declared read-only, `ros2 param set` is refused with a
+// reason instead of reporting a success that changes nothing.
+rcl_interfaces::msg::ParameterDescriptor readOnly(const std::string & description) {
+  rcl_interfaces::msg::ParameterDescriptor descriptor;
+  descriptor.description = description;
+  descriptor.read_only = true;
+  return descriptor;
+}
 
 bool isStableJoystickLink(std::string_view path) {
   const bool in_stable_folder = std::any_of(
@@ -68,16 +78,25 @@ void TeleopNode::Impl::joyStart() {
 }
 
 void TeleopNode::Impl::declareParameters() {
-  deadzone_ = node_.declare_parameter("deadzone", 0.3);
+  deadzone_ = node_.declare_parameter(
+      "deadzone", 0.3, readOnly("stick dead band, a fraction of full travel in [0, 1)"));
   // A dead band of the whole travel or more would make the stick scale infinite or inverted.
   if (!(deadzone_ >= 0.0 && deadzone_ < 1.0)) {
     throw rclcpp::exceptions::InvalidParameterValueException(
         "parameter 'deadzone' must be in the range [0, 1), got " + std::to_string(deadzone_));
   }
-  joy_dev_ = node_.declare_parameter("joy_dev", std::string("/dev/input/js0"));
-  joy_axis_ = node_.declare_parameter("joy_axis", joy_axis_);
-  joy_btns_ = node_.declare_parameter("joy_btns", joy_btns_);
-  enable_button_ = node_.declare_parameter("enable_button", kNoEnableButton);
+  joy_dev_ = node_.declare_parameter(
+      "joy_dev", std::string("/dev/input/js0"),
+      readOnly("joystick device the node reads, or /joy to subscribe to sensor_msgs/Joy"));
+  joy_axis_ = node_.declare_parameter(
+      "joy_axis", joy_axis_,
+      readOnly("axis for linear x, y, z and angular x, y, z; entries 2 and 5 are triggers"));
+  joy_btns_ = node_.declare_parameter(
+      "joy_btns", joy_btns_,
+      readOnly("button for trigger reverse, grab, I/O off, I/O on, emergency stop, (none), "
+               "joint space, cartesian space"));
+  enable_button_ = node_.declare_parameter(
+      "enable_button", kNoEnableButton, readOnly("button held for the arm to move, -1 for none"));
   if (enable_button_ < kNoEnableButton) {
     throw rclcpp::exceptions::InvalidParameterValueException(
         "parameter 'enable_button' must be a button number, or -1 for none, got " +

@@ -17,7 +17,9 @@
 int main(int argc, char ** argv) {
   try {
     rclcpp::init(argc, argv);
-    auto node = std::make_shared<rclcpp::Node>("joy_peer");
+    // It runs in other programs' enclaves, which grant no parameter services of this name.
+    auto node = std::make_shared<rclcpp::Node>(
+        "joy_peer", rclcpp::NodeOptions().start_parameter_services(false));
     auto motion = node->create_subscription<geometry_msgs::msg::Twist>(
         "/robot/teleop_mov_topic", rclcpp::QoS(10),
         [heard = false](std::shared_ptr<const geometry_msgs::msg::Twist>) mutable {

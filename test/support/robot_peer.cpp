@@ -34,7 +34,9 @@ PeerOptions estopServer(EstopBehaviour behaviour) {
 }
 
 RobotPeer::RobotPeer(const PeerOptions & options)
-    : node_(std::make_shared<rclcpp::Node>("robot_peer")) {
+    // Tests may run several peers at once: parameter services of one name would collide.
+    : node_(std::make_shared<rclcpp::Node>(
+          "robot_peer", rclcpp::NodeOptions().start_parameter_services(false))) {
   // Servers first: discovery announces our endpoints in the order they were made, so once
   // waitForTeleopNode() has seen the node answer our "/joy" writer, the node knows our servers'
   // reply writers too, and no first answer of theirs is dropped.
