@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -61,13 +62,26 @@ std::string environment(const char * name) {
   return value == nullptr ? "" : value;
 }
 
-void validateEnclaveName(const std::string & enclave) {
-  try {
-    if (enclave.empty() || enclave[0] != '/' || normalizeNamespace(enclave) != enclave) {
-      throw std::invalid_argument("it must be an absolute name");
+/// `source` says where the name came from: "--enclave" or the override variable. A ".." would
+/// take the files that secure the process from outside the keystore's enclaves folder.
+void validateEnclaveName(const std::string & enclave, const std::string & source) {
+  std::string problem;
+  const fs::path path(enclave);
+  if (std::find(path.begin(), path.end(), "..") != path.end()) {
+    problem = "a '..' component would leave the keystore's enclaves folder";
+  } else {
+    try {
+      if (enclave.empty() || enclave[0] != '/' || normalizeNamespace(enclave) != enclave) {
+        problem = "it must be an absolute name";
+      }
+    } catch (const std::exception & error) {
+      problem = error.what();
     }
-  } catch (const std::exception & error) {
-    throwLayerError(kErrorPrefix, "Enclave name is not valid: '" + enclave + "': " + error.what());
+  }
+  if (!problem.empty()) {
+    throwLayerError(
+        kErrorPrefix, "SECURITY ERROR: Enclave name is not valid: '" + enclave + "' (" + source +
+                          "): " + problem);
   }
 }
 
@@ -90,11 +104,26 @@ fs::path findEnclaveFolder(const std::string & enclave) {
   }
   const std::string override_name = environment(kOverrideVariable);
   const std::string & name = override_name.empty() ? enclave : override_name;
+  const std::string source = override_name.empty() ? "--enclave" : kOverrideVariable;
+  if (!override_name.empty()) {
+    validateEnclaveName(override_name, source);
+  }
   const fs::path folder = enclaveFolder(keystore, name);
   if (!fs::is_directory(folder, error)) {
     throw SecurityProblem(
         "directory '" + folder.string() + "' does not exist: the keystore has no enclave '" + name +
-        "' (" + (override_name.empty() ? "--enclave" : kOverrideVariable) + ")");
+        "' (" + source + ")");
+  }
+  // A folder linked to elsewhere holds files the keystore does not vouch for.
+  const fs::path enclaves = fs::canonical(fs::path(keystore) / "enclaves", error);
+  const fs::path resolved = fs::canonical(folder, error);
+  if (error ||
+      std::mismatch(enclaves.begin(), enclaves.end(), resolved.begin(), resolved.end()).first !=
+          enclaves.end()) {
+    throwLayerError(
+        kErrorPrefix, "SECURITY ERROR: the folder of enclave '" + name + "' (" + source +
+                          ") resolves to '" + resolved.string() +
+                          "', outside the keystore's enclaves folder '" + enclaves.string() + "'");
   }
   return folder;
 }
@@ -154,9 +183,17 @@ std::vector<std::pair<std::string, std::string>> securityProperties(const fs::pa
   for (const SecurityFile & file : kRequiredFiles) {
     properties.emplace_back(file.property, fileUri(folder / file.name));
   }
+  // The revocation list is optional, but one that is there must be used whatever the strategy:
+  // going without it would let revoked certificates in.
+  const fs::path revocation_list = folder / kRevocationList.name;
   std::error_code error;
-  if (fs::exists(folder / kRevocationList.name, error)) {
-    properties.emplace_back(kRevocationList.property, fileUri(folder / kRevocationList.name));
+  if (fs::exists(fs::symlink_status(revocation_list, error))) {
+    if (!fs::is_regular_file(revocation_list, error)) {
+      throwLayerError(
+          kErrorPrefix, "SECURITY ERROR: revocation list '" + revocation_list.string() +
+                            "' is there but is not a readable regular file");
+    }
+    properties.emplace_back(kRevocationList.property, fileUri(revocation_list));
   }
   for (const SecurityPlugin & plugin : kPlugins) {
     const std::string prefix = std::string("dds.sec.") + plugin.kind + ".library.";
@@ -170,7 +207,7 @@ std::vector<std::pair<std::string, std::string>> securityProperties(const fs::pa
 }  // namespace
 
 ParticipantSecurity participantSecurityFromEnvironment(const std::string & enclave) {
-  validateEnclaveName(enclave);
+  validateEnclaveName(enclave, "--enclave");
   ParticipantSecurity security;
   security.enclave = enclave;
   if (environment(kEnableVariable) != "true") {

@@ -23,8 +23,10 @@ struct ParticipantSecurity {
 /// Reads ROS_SECURITY_ENABLE ("true" enables), ROS_SECURITY_STRATEGY ("Enforce", else
 /// permissive), ROS_SECURITY_KEYSTORE and ROS_SECURITY_ENCLAVE_OVERRIDE, and finds the files
 /// of the enclave folder <keystore>/enclaves/<enclave>. Throws RCLError prefixed "failed to
-/// initialize rcl" for an invalid enclave name, a security file that cannot be read or holds
-/// no PEM, and, under Enforce, naming the variable, folder or file that is missing;
+/// initialize rcl" for an invalid enclave name (one with a ".." component included), an enclave
+/// folder that resolves outside <keystore>/enclaves, a security file that cannot be read or
+/// holds no PEM, a crl.pem that is there but is no readable regular file, and, under Enforce,
+/// naming the variable, folder or file that is missing;
 /// permissive, it warns once on standard error about what is missing and returns an unsecured
 /// configuration instead. Security off reads no file.
 ParticipantSecurity participantSecurityFromEnvironment(const std::string & enclave);

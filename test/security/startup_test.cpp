@@ -1,5 +1,7 @@
 // Enforced security that cannot be had stops the node before anything of it reaches the
-// network, in one line that names what is wrong; permissive, the node warns once and runs.
+// network, in one line that names what is wrong; permissive, the node warns once about what is
+// missing and runs, but an enclave that leaves the keystore or an unusable revocation list stops
+// it either way.
 #include <dds/dds.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -86,10 +88,16 @@ struct Refusal {
   std::string named;  // what the error line must name
 };
 
-TEST(SecuredStartup, EnforceRefusesBeforeJoiningTheNetworkAndNamesWhatIsWrong) {
+TEST(SecuredStartup, RefusalsComeBeforeJoiningTheNetworkAndNameWhatIsWrong) {
   Keystore keystore;
   ParticipantWatch watch;
   const std::string nowhere = keystore.path() + "/nowhere";
+  const std::string permissive = "ROS_SECURITY_STRATEGY=Permissive";
+  const std::string crl_folder = damagedEnclave(keystore, "crl_folder", "crl.pem", "");
+  fs::create_directory(keystore.enclaveFolder(crl_folder) + "/crl.pem");
+  const std::string crl_dangling = damagedEnclave(keystore, "crl_dangling", "crl.pem", "");
+  fs::create_symlink("revoked.pem", keystore.enclaveFolder(crl_dangling) + "/crl.pem");
+  fs::create_directory_symlink(keystore.path() + "/public", keystore.enclaveFolder("/tavrin/out"));
   const std::vector<Refusal> refusals{
       {"no keystore",
        {},
@@ -119,6 +127,28 @@ TEST(SecuredStartup, EnforceRefusesBeforeJoiningTheNetworkAndNamesWhatIsWrong) {
                          contentOf(keystore.enclaveFolder("/tavrin/demo_robot") + "/cert.pem"))},
        {},
        "the security files in '" + keystore.enclaveFolder("/tavrin/wrong_cert") + "'"},
+      // Names and folders that leave the keystore, and revocation lists that cannot be used,
+      // are refused whatever the strategy.
+      {"an enclave climbing out",
+       {"--enclave", "/tavrin/../../public"},
+       {permissive},
+       "'/tavrin/../../public' (--enclave): a '..' component"},
+      {"an override climbing out",
+       {},
+       {"ROS_SECURITY_ENCLAVE_OVERRIDE=/tavrin/teleop_node/../..", permissive},
+       "'/tavrin/teleop_node/../..' (ROS_SECURITY_ENCLAVE_OVERRIDE): a '..' component"},
+      {"an enclave linked out of the keystore",
+       {"--enclave", "/tavrin/out"},
+       {permissive},
+       "resolves to '" + fs::canonical(keystore.path() + "/public").string() + "', outside"},
+      {"a revocation list that is a folder",
+       {"--enclave", crl_folder},
+       {},
+       "revocation list '" + keystore.enclaveFolder(crl_folder) + "/crl.pem' is there but"},
+      {"a revocation list linked to nothing",
+       {"--enclave", crl_dangling},
+       {permissive},
+       "revocation list '" + keystore.enclaveFolder(crl_dangling) + "/crl.pem' is there but"},
   };
 
   for (const Refusal & refusal : refusals) {
