@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "layer_fixture.hpp"
@@ -177,11 +178,11 @@ protected:
   rclcpp::executors::SingleThreadedExecutor executor_;
 };
 
-rcl_interfaces::msg::Parameter message(const std::string & name, const ParameterValue & value) {
-  rcl_interfaces::msg::Parameter parameter;
-  parameter.name = name;
-  parameter.value = value.to_value_msg();
-  return parameter;
+template <typename ServiceT>
+typename ServiceT::Request naming(std::vector<std::string> names) {
+  typename ServiceT::Request request;
+  request.names = std::move(names);
+  return request;
 }
 
 TEST_F(ParameterServices, SetGetListAndDescribeAnswerAsRclcpp) {
@@ -197,93 +198,68 @@ TEST_F(ParameterServices, SetGetListAndDescribeAnswerAsRclcpp) {
   holder_->declare_parameter("grip.force.max", 1.0);
 
   struct SetCase {
-    const char * situation;
-    std::vector<rcl_interfaces::msg::Parameter> parameters;
     bool atomically;
+    std::vector<rclcpp::Parameter> parameters;
     std::string reason;  // empty: set
     int64_t speed_after;
   };
-  const ParameterValue unset;
-  const std::vector<SetCase> cases{
-      {"read-only",
-       {message("scale", ParameterValue(0.9))},
-       false,
-       "parameter 'scale' cannot be set because it is read-only",
-       3},
-      {"in range", {message("grip.speed", ParameterValue(7))}, false, "", 7},
-      {"out of range",
-       {message("grip.speed", ParameterValue(11))},
-       false,
-       "Parameter {grip.speed} doesn't comply with integer range.",
-       7},
-      {"another type",
-       {message("grip.speed", ParameterValue("fast"))},
-       false,
-       "Wrong parameter type, parameter {grip.speed} is of type {integer}, setting it to "
-       "{string} is not allowed.",
-       7},
-      {"undeclared",
-       {message("grip.width", ParameterValue(2))},
-       false,
-       "parameter 'grip.width' cannot be set because it was not declared",
-       7},
-      {"unset static",
-       {message("grip.speed", unset)},
-       false,
-       "cannot undeclare an statically typed parameter",
-       7},
-      {"together, one read-only",
-       {message("grip.speed", ParameterValue(5)), message("scale", ParameterValue(1.0))},
-       true,
-       "parameter 'scale' cannot be set because it is read-only",
-       7},
-      {"together, one undeclared",
-       {message("grip.speed", ParameterValue(5)), message("grip.width", ParameterValue(2))},
-       true,
-       "One or more parameters were not declared before setting",
-       7},
-      {"together", {message("grip.speed", ParameterValue(5))}, true, "", 5},
-  };
-  for (const SetCase & set : cases) {
-    SCOPED_TRACE(set.situation);
+  const std::string read_only = "parameter 'scale' cannot be set because it is read-only";
+  for (const SetCase & set : std::vector<SetCase>{
+           {false, {{"scale", 0.9}}, read_only, 3},
+           {false, {{"grip.speed", 7}}, "", 7},
+           {false,
+            {{"grip.speed", 11}},
+            "Parameter {grip.speed} doesn't comply with integer range.",
+            7},
+           {false,
+            {{"grip.width", 2}},
+            "parameter 'grip.width' cannot be set because it was not declared",
+            7},
+           {false,
+            {rclcpp::Parameter("grip.speed")},
+            "cannot undeclare an statically typed parameter",
+            7},
+           {true, {{"grip.speed", 5}, {"scale", 1.0}}, read_only, 7},
+           {true,
+            {{"grip.speed", 5}, {"grip.width", 2}},
+            "One or more parameters were not declared before setting",
+            7},
+           {true, {{"grip.speed", 5}}, "", 5},
+       }) {
+    SCOPED_TRACE(set.reason);
+    SetParameters::Request request;
+    for (const rclcpp::Parameter & parameter : set.parameters) {
+      request.parameters.emplace_back().name = parameter.get_name();
+      request.parameters.back().value = parameter.get_parameter_value().to_value_msg();
+    }
     SetParametersAtomically::Request together;
-    together.parameters = set.parameters;
-    SetParameters::Request one_by_one;
-    one_by_one.parameters = set.parameters;
+    together.parameters = request.parameters;
     const auto result =
         set.atomically
             ? call<SetParametersAtomically>("set_parameters_atomically", together)->result
-            : call<SetParameters>("set_parameters", one_by_one)->results.at(0);
+            : call<SetParameters>("set_parameters", request)->results.at(0);
     EXPECT_EQ(result.successful, set.reason.empty());
     EXPECT_EQ(result.reason, set.reason);
-    GetParameters::Request get;
-    get.names = {"scale", "grip.speed"};
     EXPECT_EQ(
-        call<GetParameters>("get_parameters", get)->values,
+        call<GetParameters>("get_parameters", naming<GetParameters>({"scale", "grip.speed"}))
+            ->values,
         (std::vector{
             ParameterValue(0.8).to_value_msg(), ParameterValue(set.speed_after).to_value_msg()}));
   }
-
-  GetParameters::Request get_undeclared;
-  get_undeclared.names = {"scale", "grip.width"};
-  EXPECT_TRUE(call<GetParameters>("get_parameters", get_undeclared)->values.empty());
-  DescribeParameters::Request describe;
-  describe.names = {"scale"};
-  const auto described = call<DescribeParameters>("describe_parameters", describe)->descriptors;
-  ASSERT_EQ(described.size(), 1U);
-  EXPECT_EQ(described[0].name, "scale");
-  EXPECT_EQ(described[0].type, rclcpp::PARAMETER_DOUBLE);
-  EXPECT_TRUE(described[0].read_only);
-  EXPECT_EQ(described[0].description, "read once at start");
+  EXPECT_TRUE(call<GetParameters>("get_parameters", naming<GetParameters>({"scale", "grip.width"}))
+                  ->values.empty());
+  ParameterDescriptor described = fixed;
+  described.name = "scale";
+  described.type = rclcpp::PARAMETER_DOUBLE;
+  EXPECT_EQ(
+      call<DescribeParameters>("describe_parameters", naming<DescribeParameters>({"scale"}))
+          ->descriptors,
+      std::vector{described});
 
   // Below a prefix rclcpp counts the separator that follows it as a level.
-  struct ListCase {
-    std::vector<std::string> prefixes;
-    uint64_t depth;
-    std::vector<std::string> names;
-    std::vector<std::string> prefixes_listed;
-  };
-  for (const ListCase & list : std::vector<ListCase>{
+  using Names = std::vector<std::string>;
+  for (const auto & [prefixes, depth, names, prefixes_listed] :
+       std::vector<std::tuple<Names, uint64_t, Names, Names>>{
            {{},
             ListParameters::Request::DEPTH_RECURSIVE,
             {"grip.force.max", "grip.speed", "scale"},
@@ -293,11 +269,11 @@ TEST_F(ParameterServices, SetGetListAndDescribeAnswerAsRclcpp) {
            {{"grip", "scale"}, 1, {"scale"}, {}},
        }) {
     ListParameters::Request request;
-    request.prefixes = list.prefixes;
-    request.depth = list.depth;
+    request.prefixes = prefixes;
+    request.depth = depth;
     const auto listed = call<ListParameters>("list_parameters", request)->result;
-    EXPECT_EQ(listed.names, list.names);
-    EXPECT_EQ(listed.prefixes, list.prefixes_listed);
+    EXPECT_EQ(listed.names, names);
+    EXPECT_EQ(listed.prefixes, prefixes_listed);
   }
   // A node started without them offers none.
   EXPECT_FALSE(asker_->create_client<ListParameters>("/asker/list_parameters")->service_is_ready());
