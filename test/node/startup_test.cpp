@@ -23,9 +23,7 @@ template <typename ServiceT>
 typename ServiceT::Response::SharedPtr askNode(
     RobotPeer & peer, const std::string & service, typename ServiceT::Request request) {
   auto client = peer.node()->create_client<ServiceT>("/tavrin_arm_teleop_node/" + service);
-  if (!client->wait_for_service(20s)) {
-    return nullptr;
-  }
+  client->wait_for_service(20s);
   auto answer =
       client->async_send_request(std::make_shared<typename ServiceT::Request>(std::move(request)));
   return answer.wait_for(20s) == std::future_status::ready ? answer.get() : nullptr;
