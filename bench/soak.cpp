@@ -68,12 +68,14 @@ constexpr std::array<Press, 4> kSpaceAndIo{{
 constexpr Press kGrab{1, "task      succeeded"};
 constexpr Press kEstop{4, "e-stop    request data=true"};
 
-long residentKiB(pid_t pid) {
+/// A KiB figure of /proc/PID/status: resident memory by default, or a part of it such as
+/// "RssAnon:" (the heap and other private memory) or "RssFile:" (code and other mapped files).
+long residentKiB(pid_t pid, const std::string & field = "VmRSS:") {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) {
-      return std::strtol(line.c_str() + 6, nullptr, 10);
+    if (line.rfind(field, 0) == 0) {
+      return std::strtol(line.c_str() + field.size(), nullptr, 10);
     }
   }
   return -1;
@@ -419,11 +421,14 @@ int lifetime(std::chrono::seconds duration) {
       next_minute += 60s;
       minute_kib.push_back(residentKiB(node.pid()));
       const auto [lowest, highest] = std::minmax_element(minute_kib.begin(), minute_kib.end());
+      // Anonymous memory is what requests could leak; file-backed is code paged in.
       std::printf(
-          "minute %2zu  node RSS %ld KiB (minute 1: %ld, band %ld KiB)  robot lives %zu, grab "
-          "goals %zu, e-stop requests %zu; presses: grabs %zu, e-stops %zu; events %zu\n",
+          "minute %2zu  node RSS %ld KiB (minute 1: %ld, band %ld KiB; anonymous %ld, file-backed "
+          "%ld)  robot lives %zu, grab goals %zu, e-stop requests %zu; presses: grabs %zu, "
+          "e-stops %zu; events %zu\n",
           minute_kib.size(), minute_kib.back(), minute_kib.front(), *highest - *lowest,
-          robot.lives(), robot.goals(), robot.estops(), grabs, estops, events);
+          residentKiB(node.pid(), "RssAnon:"), residentKiB(node.pid(), "RssFile:"), robot.lives(),
+          robot.goals(), robot.estops(), grabs, estops, events);
       std::fflush(stdout);
     }
   }
