@@ -7,6 +7,14 @@
 // Run: make soak [SOAK_SECONDS=N]   (loopback only, DDS domain 232; N at least 70)
 // Every minute it prints the node's resident memory against the 1-minute mark, the robot's,
 // and the presses sent; at the end, whether each press reached the robot exactly once.
+//
+// `make soak-lifetime` (tavrin_soak --lifetime): what a robot's long shift does to the node's
+// memory. Grabs and emergency stops are pressed ten times as often (each twice a second), the
+// robot is killed (SIGKILL, its DDS lease left to lapse) every 20 s in the middle of a grab and
+// started again at once or 2 s later, and its e-stop service takes turns at never answering,
+// being absent and answering. The node's resident memory is sampled at each full minute; the
+// run fails when the samples from minute 1 on spread over more than 256 KiB, or when a robot
+// that lived long enough was never sent a grab (a grab button locked by a server gone).
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -17,6 +25,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,12 +68,14 @@ constexpr std::array<Press, 4> kSpaceAndIo{{
 constexpr Press kGrab{1, "task      succeeded"};
 constexpr Press kEstop{4, "e-stop    request data=true"};
 
-long residentKiB(pid_t pid) {
+/// A KiB figure of /proc/PID/status: resident memory by default, or a part of it such as
+/// "RssAnon:" (the heap and other private memory) or "RssFile:" (code and other mapped files).
+long residentKiB(pid_t pid, const std::string & field = "VmRSS:") {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) {
-      return std::strtol(line.c_str() + 6, nullptr, 10);
+    if (line.rfind(field, 0) == 0) {
+      return std::strtol(line.c_str() + field.size(), nullptr, 10);
     }
   }
   return -1;
@@ -249,14 +261,213 @@ int run(std::chrono::seconds duration) {
   return memory_ok && lost == 0 && figures.lost_checks == 0 && exits_ok ? 0 : 1;
 }
 
+// The lifetime mode's schedule: the soak's 100 ms slots, with a grab and an e-stop press in
+// every fifth slot each, ten times the soak's rate.
+constexpr int kSlotsPerRequest = 5;
+constexpr int kLifetimeGrabSlot = 1;
+constexpr int kLifetimeEstopSlot = 3;
+constexpr auto kRobotLife = 20s;
+// A robot that shows no grab running this long after its life is up is killed all the same.
+constexpr auto kMidTaskWait = 10s;
+constexpr std::array<std::chrono::seconds, 2> kRestartPauses{0s, 2s};
+constexpr std::array<const char *, 3> kEstopModes{"silent", "none", "answer"};
+constexpr long kLifetimeBandKiB = 256;
+
+/// The demo robot, killed and started again through the run.
+class MortalRobot {
+public:
+  void start() {
+    mode_ = kEstopModes[lives_ % kEstopModes.size()];
+    process_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{TAVRIN_DEMO_ROBOT, "--plain", "--estop", mode_});
+    born_ = Clock::now();
+    ++lives_;
+  }
+
+  bool alive() const { return process_ != nullptr; }
+
+  /// Kills the robot once its life is up, in the middle of a grab if one comes soon enough;
+  /// returns the pause before the next one starts.
+  std::optional<std::chrono::seconds> killWhenDue() {
+    const auto age = Clock::now() - born_;
+    if (age < kRobotLife || (!grabRunning() && age < kRobotLife + kMidTaskWait)) {
+      return std::nullopt;
+    }
+    kills_mid_grab_ += grabRunning() ? 1 : 0;
+    const size_t goals = process_->countOutput("goal accepted");
+    goals_ += goals;
+    estops_ += process_->countOutput("e-stop    request");
+    if (goals == 0) {
+      ++lives_without_goal_;
+      std::printf(
+          "  a robot (e-stop %s) lived %lld s without a grab goal\n", mode_,
+          static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(age).count()));
+    }
+    process_->sendSignal(SIGKILL);
+    process_->waitForExit(5s);
+    process_.reset();
+    return kRestartPauses[lives_ % kRestartPauses.size()];
+  }
+
+  void stop() {
+    if (process_) {
+      process_->sendSignal(SIGINT);
+      process_->waitForExit(10s);
+      process_.reset();
+    }
+  }
+
+  size_t lives() const { return lives_; }
+  size_t goals() const { return goals_ + (process_ ? process_->countOutput("goal accepted") : 0); }
+  size_t estops() const {
+    return estops_ + (process_ ? process_->countOutput("e-stop    request") : 0);
+  }
+  size_t livesWithoutGoal() const { return lives_without_goal_; }
+  size_t killsMidGrab() const { return kills_mid_grab_; }
+
+private:
+  bool grabRunning() const {
+    const auto lines = process_->lines();
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+      if (line->find("task      ") != std::string::npos) {
+        return line->find("task      stage 2") != std::string::npos ||
+               line->find("task      stage 3") != std::string::npos;
+      }
+    }
+    return false;
+  }
+
+  std::unique_ptr<ChildProcess> process_;
+  const char * mode_ = "";
+  Clock::time_point born_;
+  size_t lives_ = 0;
+  size_t goals_ = 0;
+  size_t estops_ = 0;
+  size_t lives_without_goal_ = 0;
+  size_t kills_mid_grab_ = 0;
+};
+
+int lifetime(std::chrono::seconds duration) {
+  tavrin_test::JoystickStandIn device;
+  device.plugFifo();
+  MortalRobot robot;
+  robot.start();
+  tavrin_test::DeviceNode node(device);
+  device.openFifoWriter();
+  if (!node.waitForOutput("joyOpen", 30s)) {
+    std::printf("the node did not come up:\n%s\n", node.output().c_str());
+    return 1;
+  }
+  std::printf(
+      "lifetime soak: %lld s, a grab and an e-stop pressed every %lld ms, the robot killed "
+      "every %lld s mid-grab; node pid %d\n",
+      static_cast<long long>(duration.count()),
+      static_cast<long long>((kSlot * kSlotsPerRequest).count()),
+      static_cast<long long>(kRobotLife.count()), node.pid());
+  std::fflush(stdout);
+  const auto start = Clock::now();
+  auto next_event = start;
+  auto slot_start = start;
+  auto next_minute = start + 60s;
+  auto restart_at = start;  // for a robot that is down
+  std::vector<long> minute_kib;
+  std::vector<uint8_t> held;
+  int slot = 0;
+  int16_t jitter = kJitter;
+  size_t events = 0;
+  size_t grabs = 0;
+  size_t estops = 0;
+  while (Clock::now() - start < duration) {
+    std::this_thread::sleep_until(next_event);
+    next_event += 1ms;
+    const auto now = Clock::now();
+    std::vector<js_event> batch{joyEvent(
+        JS_EVENT_AXIS, static_cast<uint8_t>(events % 2), jitter = static_cast<int16_t>(-jitter))};
+    const auto release_held = [&] {
+      for (const uint8_t button : held) {
+        batch.push_back(joyEvent(JS_EVENT_BUTTON, button, 0));
+      }
+      held.clear();
+    };
+    if (now >= slot_start) {
+      release_held();
+      held = {kSpaceAndIo[static_cast<size_t>(slot) % kSpaceAndIo.size()].button};
+      if (slot % kSlotsPerRequest == kLifetimeGrabSlot) {
+        held.push_back(kGrab.button);
+        ++grabs;
+      } else if (slot % kSlotsPerRequest == kLifetimeEstopSlot) {
+        held.push_back(kEstop.button);
+        ++estops;
+      }
+      for (const uint8_t button : held) {
+        batch.push_back(joyEvent(JS_EVENT_BUTTON, button, 1));
+      }
+      ++slot;
+      slot_start += kSlot;
+      // Once a slot: the robot's life and death.
+      if (robot.alive()) {
+        if (const auto pause = robot.killWhenDue()) {
+          restart_at = Clock::now() + *pause;
+        }
+      } else if (now >= restart_at) {
+        robot.start();
+      }
+    } else if (now >= slot_start - kSlot + kTapHold) {
+      release_held();
+    }
+    device.send(batch);
+    events += batch.size();
+    if (now >= next_minute) {
+      next_minute += 60s;
+      minute_kib.push_back(residentKiB(node.pid()));
+      const auto [lowest, highest] = std::minmax_element(minute_kib.begin(), minute_kib.end());
+      // Anonymous memory is what requests could leak; file-backed is code paged in.
+      std::printf(
+          "minute %2zu  node RSS %ld KiB (minute 1: %ld, band %ld KiB; anonymous %ld, file-backed "
+          "%ld)  robot lives %zu, grab goals %zu, e-stop requests %zu; presses: grabs %zu, "
+          "e-stops %zu; events %zu\n",
+          minute_kib.size(), minute_kib.back(), minute_kib.front(), *highest - *lowest,
+          residentKiB(node.pid(), "RssAnon:"), residentKiB(node.pid(), "RssFile:"), robot.lives(),
+          robot.goals(), robot.estops(), grabs, estops, events);
+      std::fflush(stdout);
+    }
+  }
+  robot.stop();
+  node.sendSignal(SIGINT);
+  const bool node_clean = tavrin_tools::exitedCleanly(node.waitForExit(10s));
+  if (minute_kib.empty()) {
+    std::printf("lifetime soak FAILED: no minute completed\n");
+    return 1;
+  }
+  const auto [lowest, highest] = std::minmax_element(minute_kib.begin(), minute_kib.end());
+  const long band = *highest - *lowest;
+  const bool passed = band <= kLifetimeBandKiB && robot.livesWithoutGoal() == 0 && node_clean;
+  std::printf(
+      "lifetime soak %s: node RSS at minute 1 %ld KiB, at minute %zu %ld KiB (%+ld); band over "
+      "the %zu minute samples %ld KiB (lowest %ld, highest %ld; limit %ld); %zu robot lives, "
+      "%zu killed mid-grab, %zu without a grab goal; node exit %s\n",
+      passed ? "passed" : "FAILED", minute_kib.front(), minute_kib.size(), minute_kib.back(),
+      minute_kib.back() - minute_kib.front(), minute_kib.size(), band, *lowest, *highest,
+      kLifetimeBandKiB, robot.lives(), robot.killsMidGrab(), robot.livesWithoutGoal(),
+      node_clean ? "clean" : "NOT clean");
+  return passed ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char ** argv) {
-  const long seconds = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 3600;
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  const bool lifetime_mode = !arguments.empty() && arguments.front() == "--lifetime";
+  if (lifetime_mode) {
+    arguments.erase(arguments.begin());
+  }
+  const long seconds = !arguments.empty() ? std::strtol(arguments.front().c_str(), nullptr, 10)
+                                          : (lifetime_mode ? 1860 : 3600);
   if (seconds < 70) {
-    std::cerr << "usage: tavrin_soak [SECONDS]  (at least 70: memory is judged from the first "
-                 "minute on; default 3600)\n";
+    std::cerr << "usage: tavrin_soak [--lifetime] [SECONDS]  (at least 70: memory is judged "
+                 "from the first minute on; default 3600, with --lifetime 1860)\n";
     return 2;
   }
-  return run(std::chrono::seconds(seconds));
+  return lifetime_mode ? lifetime(std::chrono::seconds(seconds))
+                       : run(std::chrono::seconds(seconds));
 }

@@ -2,8 +2,10 @@
 // shows what the arm receives from the teleop node. On a terminal the view is redrawn in place;
 // elsewhere (a pipe, a CI log) it prints one line per event.
 //
-//   tavrin_demo_robot [--plain | --live] [--follow FILE]
+//   tavrin_demo_robot [--plain | --live] [--follow FILE] [--estop answer|silent|none]
 //     --follow FILE  show the last line of FILE under the view (the demo's operator narration)
+//     --estop MODE   answer e-stop requests (the default), take them and never answer (a stop
+//                    controller that hangs), or serve no e-stop service at all
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -45,6 +47,9 @@ constexpr auto kRedrawPeriod = 100ms;
 constexpr size_t kRecentEvents = 6;
 // A motion command that differs from the last reported one by less is not a new event.
 constexpr double kMotionResolution = 0.005;
+
+/// How the emergency-stop service treats a request.
+enum class EstopMode { kAnswer, kSilent, kNone };
 
 struct GrabStage {
   int32_t run_stage;
@@ -114,9 +119,14 @@ public:
     eventLocked("I/O       unexpected command:" + text);
   }
 
-  void emergencyStop(bool data) {
+  void emergencyStop(bool data, bool answered) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++estop_requests_;
+    if (!answered) {
+      eventLocked(
+          std::string("e-stop    request data=") + (data ? "true" : "false") + ": not answered");
+      return;
+    }
     if (data) {
       stopped_ = true;
     }
@@ -214,16 +224,10 @@ private:
 /// arm task action server, which plays the grab's stages and succeeds.
 class DemoRobot {
 public:
-  DemoRobot(const rclcpp::Node::SharedPtr & node, ArmView & view) : node_(node), view_(view) {
+  DemoRobot(const rclcpp::Node::SharedPtr & node, ArmView & view, EstopMode estop)
+      : node_(node), view_(view) {
     subscribe();
-    estop_service_ = node_->create_service<std_srvs::srv::SetBool>(
-        "/robot/estop_service", [this](
-                                    std::shared_ptr<std_srvs::srv::SetBool::Request> request,
-                                    std::shared_ptr<std_srvs::srv::SetBool::Response> response) {
-          view_.emergencyStop(request->data);
-          response->success = true;
-          response->message = request->data ? "arm stopped" : "nothing to do";
-        });
+    serveEstop(estop);
     arm_task_server_ = rclcpp_action::create_server<ArmTaskDecision>(
         node_, "/tavrinpro_action/arm_task",
         [this](const rclcpp_action::GoalUUID &, std::shared_ptr<const ArmTaskDecision::Goal> goal) {
@@ -257,6 +261,27 @@ public:
   DemoRobot & operator=(const DemoRobot &) = delete;
 
 private:
+  void serveEstop(EstopMode mode) {
+    using SetBool = std_srvs::srv::SetBool;
+    if (mode == EstopMode::kSilent) {
+      // The deferred-response form: the request is taken and no answer is ever sent.
+      estop_service_ = node_->create_service<SetBool>(
+          "/robot/estop_service",
+          [this](std::shared_ptr<rmw_request_id_t>, std::shared_ptr<SetBool::Request> request) {
+            view_.emergencyStop(request->data, false);
+          });
+    } else if (mode == EstopMode::kAnswer) {
+      estop_service_ = node_->create_service<SetBool>(
+          "/robot/estop_service", [this](
+                                      std::shared_ptr<SetBool::Request> request,
+                                      std::shared_ptr<SetBool::Response> response) {
+            view_.emergencyStop(request->data, true);
+            response->success = true;
+            response->message = request->data ? "arm stopped" : "nothing to do";
+          });
+    }
+  }
+
   void subscribe() {
     subscriptions_.push_back(node_->create_subscription<geometry_msgs::msg::Twist>(
         "/robot/teleop_mov_topic", rclcpp::QoS(10),
@@ -370,6 +395,7 @@ std::string lastLine(const std::string & path) {
 struct Options {
   bool live = tavrin_tools::stdoutIsLiveTerminal();
   std::string follow;
+  EstopMode estop = EstopMode::kAnswer;
 };
 
 Options parseOptions(const std::vector<std::string> & arguments) {
@@ -381,10 +407,22 @@ Options parseOptions(const std::vector<std::string> & arguments) {
       options.live = true;
     } else if (arguments[i] == "--follow" && i + 1 < arguments.size()) {
       options.follow = arguments[++i];
+    } else if (arguments[i] == "--estop" && i + 1 < arguments.size()) {
+      const std::string & mode = arguments[++i];
+      if (mode == "answer") {
+        options.estop = EstopMode::kAnswer;
+      } else if (mode == "silent") {
+        options.estop = EstopMode::kSilent;
+      } else if (mode == "none") {
+        options.estop = EstopMode::kNone;
+      } else {
+        throw std::invalid_argument("--estop takes answer, silent or none, not " + mode);
+      }
     } else {
       throw std::invalid_argument(
           "unknown argument " + arguments[i] +
-          "; usage: tavrin_demo_robot [--plain | --live] [--follow FILE]");
+          "; usage: tavrin_demo_robot [--plain | --live] [--follow FILE] "
+          "[--estop answer|silent|none]");
     }
   }
   return options;
@@ -414,12 +452,13 @@ int main(int argc, char ** argv) {
   try {
     rclcpp::init(static_cast<int>(command_line.ros_argv.size()), command_line.ros_argv.data());
     auto node = std::make_shared<rclcpp::Node>("demo_robot");
-    DemoRobot robot(node, view);
+    DemoRobot robot(node, view, options.estop);
     if (!options.live) {
-      std::cout
-          << "robot serves /robot/estop_service and /tavrinpro_action/arm_task and listens to "
-             "the /robot/* command topics"
-          << std::endl;
+      static constexpr std::array<const char *, 3> kEstopServes{
+          "/robot/estop_service", "/robot/estop_service (never answering)", "no e-stop service"};
+      std::cout << "robot serves " << kEstopServes[static_cast<size_t>(options.estop)]
+                << " and /tavrinpro_action/arm_task and listens to the /robot/* command topics"
+                << std::endl;
     }
     std::thread drawer;
     if (options.live) {
