@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "joystick_rig.hpp"
+#include "teleop_process.hpp"
 
 namespace tavrin_test {
 namespace {
