@@ -17,10 +17,11 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Cyclone stops a domain's receive threads by sending each of them a packet; when the network
-// interface has vanished that packet never arrives and the deletion never returns. Writers with
-// unacknowledged samples also linger for up to a second each. The whole teardown must fit into
-// the two seconds a stopping program has, with room left for the program's own steps.
+// A deletion can take much longer than a stop may: Cyclone stops a domain's receive threads by
+// sending each of them a packet, which may never arrive, and writers with unacknowledged samples
+// linger for up to a second each; which of them held a deletion up cannot be told from here. The
+// whole teardown must fit into the two seconds a stopping program has, with room left for the
+// program's own steps.
 constexpr auto kStopBudget = 1000ms;
 // A deletion that starts after the budget is spent still gets this long.
 constexpr auto kDeletionGrace = 100ms;
@@ -41,9 +42,7 @@ std::optional<Clock::time_point> deletionDeadline() {
 void abandonTeardown() {
   if (!teardown_abandoned.exchange(true)) {
     logLine(
-        "ERROR",
-        "DDS teardown did not finish in time after the stop request (network interface gone?); "
-        "ending without it");
+        "ERROR", "DDS teardown did not finish in time after the stop request; ending without it");
   }
 }
 

@@ -1,7 +1,10 @@
 // The node as a program of its own.
 #include <malloc.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -29,10 +32,12 @@ int reportStartupFailure(const std::exception & error) {
   return 1;
 }
 
-// Deleting the DDS participant can wait for ever on a network interface that has vanished
-// (Cyclone's receive threads wait for wake-up packets that can no longer arrive). A stop that
-// was asked for must end the process all the same, and with the status a stop gets.
+// Deleting the DDS participant can take far longer than a stop may (Cyclone's receive threads
+// wait for wake-up packets, its writers for acknowledgements). A stop that was asked for must end
+// the process all the same, and with the status a stop gets.
 constexpr auto kTeardownDeadline = 1500ms;
+// What the process ends with when the deadline passes: a startup failure keeps its own status.
+std::atomic<int> status_at_deadline{0};
 
 void endAnywayAfterTeardownDeadline() {
   std::thread([] {
@@ -41,7 +46,33 @@ void endAnywayAfterTeardownDeadline() {
         "[ERROR] tavrin_arm_teleop_node: teardown did not finish within 1.5 s of the stop "
         "request; ending without it\n";
     static_cast<void>(::write(STDERR_FILENO, kLine, sizeof(kLine) - 1));
-    ::_exit(0);
+    ::_exit(status_at_deadline.load());
+  }).detach();
+}
+
+// The client library's SIGINT and SIGTERM handler runs on whichever thread the signal lands on,
+// and Humble's logs from inside it: on a thread interrupted while it held the stdio, logging or
+// allocator lock, the handler waits for ever and the stop is never acted on. So every thread
+// blocks both signals (a thread inherits the mask of the one that starts it) but one, which holds
+// nothing and only waits for them: the handler always runs there. Blocked before the library
+// starts any thread; a signal that comes before the waiting thread is up stays pending till then.
+void blockStopSignals() {
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+}
+
+void receiveStopSignalsOnAThreadOfTheirOwn() {
+  std::thread([] {
+    sigset_t only_stop_signals;
+    pthread_sigmask(SIG_BLOCK, nullptr, &only_stop_signals);
+    sigdelset(&only_stop_signals, SIGINT);
+    sigdelset(&only_stop_signals, SIGTERM);
+    while (true) {
+      sigsuspend(&only_stop_signals);
+    }
   }).detach();
 }
 
@@ -61,11 +92,16 @@ constexpr int kMallocHeaps = 2;
 int main(int argc, char ** argv) {
   mallopt(M_MMAP_THRESHOLD, kMmapThreshold);
   mallopt(M_ARENA_MAX, kMallocHeaps);
+  blockStopSignals();
   try {
     rclcpp::init(argc, argv);
   } catch (const std::exception & error) {
     return reportStartupFailure(error);
   }
+  receiveStopSignalsOnAThreadOfTheirOwn();
+  // Called when SIGINT or SIGTERM shuts the context down, so the deadline counts from the
+  // signal, which may come while the node is still being built.
+  rclcpp::on_shutdown(endAnywayAfterTeardownDeadline);
   {
     rclcpp::NodeOptions options;
     std::unique_ptr<tavrin_arm_teleop::TeleopNode> node;
@@ -75,12 +111,10 @@ int main(int argc, char ** argv) {
       // A SIGINT or SIGTERM while the node was starting shut the library down under it: that
       // is a request to stop, not a failure.
       const int status = rclcpp::ok() ? reportStartupFailure(error) : 0;
+      status_at_deadline = status;
       rclcpp::shutdown();
       return status;
     }
-    // Called when SIGINT or SIGTERM shuts the context down, so the deadline counts from the
-    // signal; a startup failure above keeps its own status.
-    rclcpp::on_shutdown(endAnywayAfterTeardownDeadline);
     std::shared_ptr<tavrin_arm_teleop::TeleopNode> shared_node = std::move(node);
     try {
       rclcpp::spin(shared_node);

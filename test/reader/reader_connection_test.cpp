@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "joystick_rig.hpp"
+#include "teleop_process.hpp"
 
 namespace tavrin_test {
 namespace {
@@ -21,13 +22,6 @@ const std::string kOpened = "joyOpen: Unknown, ret = ";
 const std::string kUnknownType = "Unknown event type";
 
 bool movesForward(const Twist & twist) { return twist.linear.x == -1.0; }
-
-#if defined(__SANITIZE_THREAD__)
-// ThreadSanitizer pauses a second before a process exits (its atexit_sleep_ms).
-constexpr auto kSanitizerExitPause = 1000ms;
-#else
-constexpr auto kSanitizerExitPause = 0ms;
-#endif
 
 TEST(ReaderConnection, MissingDeviceIsRetriedOnceASecondUntilItAppears) {
   JoystickStandIn device;
@@ -161,10 +155,6 @@ TEST(ReaderConnection, EitherSignalEndsTheNodeAtOnceInEveryReaderState) {
       }
       DeviceNode node(device);
       ASSERT_TRUE(node.waitForOutput(state == Device::kMissing ? kOpenFailed : kOpened)) << name;
-      // Well inside the state: the pauses last a second. Under ThreadSanitizer a signal that
-      // lands while the program is still starting is now and then never handled (never in the
-      // plain or ASan builds), so the signal waits a moment.
-      std::this_thread::sleep_for(300ms);
       const auto start = Clock::now();
       node.sendSignal(signal_number);
       const auto status = node.waitForExit(20s);

@@ -11,6 +11,13 @@ namespace tavrin_test {
 using tavrin_tools::ChildProcess;
 using tavrin_tools::waitUntil;
 
+#if defined(__SANITIZE_THREAD__)
+/// ThreadSanitizer pauses a second before a process exits (its atexit_sleep_ms).
+constexpr std::chrono::milliseconds kSanitizerExitPause{1000};
+#else
+constexpr std::chrono::milliseconds kSanitizerExitPause{0};
+#endif
+
 /// Starts the node with ROS arguments; its log goes to the console at info level unless the
 /// environment given says otherwise.
 class TeleopProcess : public ChildProcess {
