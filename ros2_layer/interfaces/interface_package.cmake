@@ -11,7 +11,7 @@ macro(layer_interface_package)
   foreach(_dep ${_PKG_DEPENDENCIES})
     find_package(${_dep} REQUIRED)
   endforeach()
-  file(GLOB _files RELATIVE "${CMAKE_CURRENT_SOURCE_DIR}"
+  file(GLOB _files CONFIGURE_DEPENDS RELATIVE "${CMAKE_CURRENT_SOURCE_DIR}"
     "${CMAKE_CURRENT_SOURCE_DIR}/msg/*.msg" "${CMAKE_CURRENT_SOURCE_DIR}/srv/*.srv")
   list(SORT _files)
   rosidl_generate_interfaces(${PROJECT_NAME} ${_files}
