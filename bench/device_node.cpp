@@ -25,9 +25,9 @@ void useLoopbackDomain(int domain_id) {
 
 DeviceNode::DeviceNode(
     const tavrin_tools::JoystickStandIn & controller, const std::string & log_path,
-    const std::vector<std::string> & environment)
+    const std::vector<std::string> & environment, const std::vector<std::string> & ros_arguments)
     : ChildProcess(
-          tavrin_tools::deviceNodeCommand(controller, TAVRIN_NODE_EXECUTABLE),
+          tavrin_tools::deviceNodeCommand(controller, TAVRIN_NODE_EXECUTABLE, ros_arguments),
           tavrin_tools::OutputFile{log_path}, withLogEnvironment(environment)) {}
 
 int DeviceNode::stop() {

@@ -18,7 +18,8 @@ class DeviceNode : public tavrin_tools::ChildProcess {
 public:
   DeviceNode(
       const tavrin_tools::JoystickStandIn & controller, const std::string & log_path,
-      const std::vector<std::string> & environment = {});
+      const std::vector<std::string> & environment = {},
+      const std::vector<std::string> & ros_arguments = {});
 
   /// Sends SIGINT and returns the exit status, or -1 if the node did not exit by itself.
   int stop();

@@ -1,15 +1,18 @@
-// Heap allocations per hand-over in the node's joystick reader and dispatcher, not counting
-// the publish calls that hand each command to the middleware.
+// Heap allocations per hand-over in the node's joystick reader and dispatcher, and in the
+// publish that hands each command to the middleware: the client layer's and Cyclone's apart.
 //
-// Run: build/default/bench/handover_alloc_bench [steady|edges]
+// Run: build/default/bench/handover_alloc_bench [steady|edges] [device|joy]
 //   steady (default): stick movements, the trigger-reverse button and a button without a role,
 //     the traffic of normal driving; every event passes the reader and the dispatcher.
 //   edges: also space and control I/O buttons, whose edges log a line or publish a command.
+//   device (default): the node reads a stand-in controller; joy: the same samples reach it as
+//     sensor_msgs/Joy on "/joy", and its executor thread is the one counted.
 // The node runs with handover_alloc_counter preloaded (see there for how the reader thread and
-// the window are found). Each allocation of the reader thread outside Cyclone's write calls is
-// reported with its call stack, resolved here with addr2line; stacks that pass through the
-// client layer's Publisher::publish are the message serialisation, everything else belongs to
-// the reader and the dispatcher.
+// the window are found). Each allocation of that thread is reported with its call stack,
+// resolved here with addr2line: inside Cyclone's write calls, stacks through the client layer
+// are its serialiser and the rest is Cyclone's; outside them, stacks that pass through the
+// client layer's Publisher::publish are its publish, those through the node's own functions
+// belong to the reader and the dispatcher, and the rest to the executor taking "/joy".
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +29,7 @@
 #include "device_node.hpp"
 #include "geometry_msgs/msg/twist.hpp"
 #include "rclcpp/rclcpp.hpp"
+#include "sensor_msgs/msg/joy.hpp"
 
 namespace {
 
@@ -39,7 +43,12 @@ struct Report {
   long hand_overs = 0;  // writes of the busiest writer: every hand-over publishes a motion command
   long inside_write = 0;
   long outside_write = 0;
-  std::vector<std::pair<long, std::vector<std::string>>> sites;  // count, frames
+  struct Site {
+    long count = 0;
+    bool inside_write = false;
+    std::vector<std::string> frames;
+  };
+  std::vector<Site> sites;
 };
 
 Report readReport() {
@@ -61,14 +70,13 @@ Report readReport() {
       words >> report.inside_write;
     } else if (key == "allocations_outside_write") {
       words >> report.outside_write;
-    } else if (key == "site") {
-      long count = 0;
-      words >> count;
-      std::vector<std::string> frames;
+    } else if (key == "site" || key == "write_site") {
+      Report::Site site{0, key == "write_site", {}};
+      words >> site.count;
       for (std::string frame; words >> frame;) {
-        frames.push_back(frame);
+        site.frames.push_back(frame);
       }
-      report.sites.emplace_back(count, frames);
+      report.sites.push_back(site);
     }
   }
   return report;
@@ -116,6 +124,17 @@ std::vector<js_event> scenarioStep(long step, bool edges) {
   return events;
 }
 
+// The same steps as "/joy" samples: axes in [-1, 1], buttons 0 or 1.
+void applyStep(const std::vector<js_event> & events, sensor_msgs::msg::Joy & sample) {
+  for (const js_event & event : events) {
+    if (event.type == JS_EVENT_AXIS) {
+      sample.axes[event.number] = static_cast<float>(event.value) / 32767.0f;
+    } else {
+      sample.buttons[event.number] = event.value;
+    }
+  }
+}
+
 bool passesThrough(const std::vector<std::string> & functions, const char * name) {
   return std::any_of(functions.begin(), functions.end(), [name](const std::string & function) {
     return function.find(name) != std::string::npos;
@@ -126,6 +145,7 @@ bool passesThrough(const std::vector<std::string> & functions, const char * name
 
 int main(int argc, char ** argv) {
   const std::string scenario = argc > 1 ? argv[1] : "steady";
+  const bool joy_mode = argc > 2 && std::string(argv[2]) == "joy";
   tavrin_bench::useLoopbackDomain(231);
   rclcpp::init(argc, argv);
   ::unlink(kReportPath);
@@ -140,19 +160,32 @@ int main(int argc, char ** argv) {
   executor.add_node(listener);
   std::thread spinner([&executor] { executor.spin(); });
 
+  auto joy_publisher = listener->create_publisher<sensor_msgs::msg::Joy>("/joy", rclcpp::QoS(10));
+  sensor_msgs::msg::Joy joy_sample;
+  joy_sample.axes.resize(8);
+  joy_sample.buttons.resize(12);
+
   tavrin_tools::JoystickStandIn controller;
   controller.plugTerminal(tavrin_tools::initialBurst(12, 8));
   tavrin_bench::DeviceNode node(
       controller, "/tmp/tavrin_bench_handover_alloc.log",
       {std::string("LD_PRELOAD=") + TAVRIN_ALLOC_COUNTER, "TAVRIN_ALLOC_WARMUP=300",
-       "TAVRIN_ALLOC_WINDOW=3000", std::string("TAVRIN_ALLOC_REPORT=") + kReportPath});
+       "TAVRIN_ALLOC_WINDOW=3000", std::string("TAVRIN_ALLOC_REPORT=") + kReportPath,
+       std::string("TAVRIN_ALLOC_THREAD=") + (joy_mode ? "take" : "reader")},
+      joy_mode ? std::vector<std::string>{"-p", "joy_dev:=/joy"} : std::vector<std::string>{});
   const auto give_up = std::chrono::steady_clock::now() + 180s;
   for (long step = 0; ::access(kReportPath, F_OK) != 0; ++step) {
     if (std::chrono::steady_clock::now() > give_up) {
       std::fprintf(stderr, "no report; see /tmp/tavrin_bench_handover_alloc.log\n");
       return 1;
     }
-    controller.send(scenarioStep(step, scenario == "edges"));
+    const auto events = scenarioStep(step, scenario == "edges");
+    if (joy_mode) {
+      applyStep(events, joy_sample);
+      joy_publisher->publish(joy_sample);
+    } else {
+      controller.send(events);
+    }
     std::this_thread::sleep_for(4ms);
   }
   std::this_thread::sleep_for(200ms);  // the report is written whole before the node goes on
@@ -162,32 +195,52 @@ int main(int argc, char ** argv) {
   rclcpp::shutdown();
 
   const Report report = readReport();
+  long in_serialiser = 0;
+  long in_cyclone = 0;
   long in_publish = 0;
+  long in_executor = 0;
   long in_reader = 0;
   long in_logging = 0;  // part of in_reader: a log line of the dispatcher
   long in_ctrl_io = 0;  // part of in_reader: a control I/O command message
   std::printf(
-      "scenario %s: %ld writes on the reader thread, %ld hand-overs\n", scenario.c_str(),
-      report.window_writes, report.hand_overs);
-  for (const auto & [count, frames] : report.sites) {
+      "scenario %s, %s mode: %ld writes on the %s thread, %ld hand-overs\n", scenario.c_str(),
+      joy_mode ? "/joy" : "device", report.window_writes, joy_mode ? "executor" : "reader",
+      report.hand_overs);
+  for (const auto & [count, inside_write, frames] : report.sites) {
     std::vector<std::string> functions;
     for (const auto & frame : frames) {
       for (const auto & name : symbolize(frame)) {
         functions.push_back(name);
       }
     }
-    const bool publishing = passesThrough(functions, "rclcpp::Publisher<");
-    (publishing ? in_publish : in_reader) += count;
-    // A log call formats its text with fmt::format, then logInfo adds the line prefix.
-    if (!publishing &&
-        (passesThrough(functions, "logInfo") || passesThrough(functions, "vformat"))) {
-      in_logging += count;
-    } else if (!publishing && passesThrough(functions, "publishControlIo")) {
-      in_ctrl_io += count;
+    const char * where = nullptr;
+    if (inside_write) {
+      // Innermost first: the layer's serialiser is called back below Cyclone's write entry,
+      // while every write also passes through the layer's Writer above it.
+      const auto entry = std::find_if(functions.begin(), functions.end(), [](const auto & name) {
+        return name.find("dds_write") != std::string::npos ||
+               name.find("dds_forwardcdr") != std::string::npos;
+      });
+      const bool layer = passesThrough({functions.begin(), entry}, "ros2_layer::");
+      (layer ? in_serialiser : in_cyclone) += count;
+      where = layer ? "client layer serialiser, inside dds_write" : "Cyclone, inside dds_write";
+    } else if (passesThrough(functions, "rclcpp::Publisher<")) {
+      in_publish += count;
+      where = "client layer publish";
+    } else if (passesThrough(functions, "TeleopNode::Impl::")) {
+      in_reader += count;
+      where = "READER/DISPATCHER";
+      // A log call formats its text with fmt::format, then logInfo adds the line prefix.
+      if (passesThrough(functions, "logInfo") || passesThrough(functions, "vformat")) {
+        in_logging += count;
+      } else if (passesThrough(functions, "publishControlIo")) {
+        in_ctrl_io += count;
+      }
+    } else {
+      in_executor += count;
+      where = "executor and take";
     }
-    std::printf(
-        "\n%ld allocation(s), %s:\n", count,
-        publishing ? "client layer publish" : "READER/DISPATCHER");
+    std::printf("\n%ld allocation(s), %s:\n", count, where);
     for (size_t i = 0; i < functions.size() && i < 14; ++i) {
       std::printf("    %s\n", functions[i].c_str());
     }
@@ -204,8 +257,14 @@ int main(int argc, char ** argv) {
       "  client layer publish, outside the write: %.4f (%ld)\n", in_publish / hand_overs,
       in_publish);
   std::printf(
-      "  inside dds_write (serialiser included): %.4f (%ld)\n", report.inside_write / hand_overs,
-      report.inside_write);
+      "  inside dds_write: %.4f (%ld), client layer serialiser %.4f (%ld), Cyclone %.4f (%ld)\n",
+      report.inside_write / hand_overs, report.inside_write, in_serialiser / hand_overs,
+      in_serialiser, in_cyclone / hand_overs, in_cyclone);
+  if (joy_mode) {
+    std::printf(
+        "  executor and take of \"/joy\":         %.4f (%ld)\n", in_executor / hand_overs,
+        in_executor);
+  }
   std::printf("node exit status %d\n", status);
   return in_reader == 0 ? 0 : 2;
 }

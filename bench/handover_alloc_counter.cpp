@@ -1,12 +1,14 @@
 // Preloaded into the node (LD_PRELOAD) by handover_alloc_bench: counts the heap allocations
 // made on the joystick reader thread, and where they come from, over a window of hand-overs.
 //
-// The reader thread is the one that asks the device for its name (ioctl JSIOCGNAME). Every
-// hand-over publishes one motion command, so the DDS writes of that thread are the clock: the
-// window opens after TAVRIN_ALLOC_WARMUP writes and closes TAVRIN_ALLOC_WINDOW writes later.
-// Allocations made inside Cyclone's write calls are counted apart; every other allocation of
-// the reader thread is recorded with its call stack, so the bench can tell the client layer's
-// publish from the reader and dispatcher. The report goes to TAVRIN_ALLOC_REPORT.
+// The reader thread is the one that asks the device for its name (ioctl JSIOCGNAME); with
+// TAVRIN_ALLOC_THREAD=take, for a node on "/joy", it is the one that takes samples from DDS (the
+// executor). Every hand-over publishes one motion command, so the DDS writes of that thread are
+// the clock: the window opens after TAVRIN_ALLOC_WARMUP writes and closes TAVRIN_ALLOC_WINDOW
+// writes later. Every allocation of the reader thread is recorded with its call stack, those
+// made inside Cyclone's write calls apart, so the bench can tell the client layer's serialiser
+// from Cyclone and the layer's publish from the reader and dispatcher. The report goes to
+// TAVRIN_ALLOC_REPORT.
 #include <dlfcn.h>
 #include <execinfo.h>
 #include <linux/joystick.h>
@@ -39,6 +41,7 @@ struct Site {
   std::array<void *, kStackDepth> frames{};
   int depth = 0;
   long count = 0;
+  bool inside_write = false;
 };
 
 struct Writer {
@@ -55,6 +58,7 @@ __thread bool t_recording __attribute__((tls_model("initial-exec"))) = false;
 long g_reader_writes = 0;
 long g_warmup = 300;
 long g_window = 3000;
+bool g_reader_takes = false;
 bool g_window_open = false;
 long g_inside_write = 0;
 long g_outside_write = 0;
@@ -63,12 +67,12 @@ size_t g_site_count = 0;
 std::array<Writer, kMaxWriters> g_writers;
 std::array<long, 4> g_write_calls{};  // dds_write, dds_write_ts, dds_writecdr, dds_forwardcdr
 
-void recordSite() {
+void recordSite(bool inside_write) {
   std::array<void *, kStackDepth + kSkippedFrames> frames{};
   const int depth = ::backtrace(frames.data(), static_cast<int>(frames.size())) - kSkippedFrames;
   for (size_t i = 0; i < g_site_count; ++i) {
     Site & site = g_sites[i];
-    if (site.depth == depth &&
+    if (site.depth == depth && site.inside_write == inside_write &&
         std::memcmp(site.frames.data(), frames.data() + kSkippedFrames, depth * sizeof(void *)) ==
             0) {
       ++site.count;
@@ -78,6 +82,7 @@ void recordSite() {
   if (g_site_count < kMaxSites && depth > 0) {
     Site & site = g_sites[g_site_count++];
     site.depth = depth;
+    site.inside_write = inside_write;
     std::memcpy(site.frames.data(), frames.data() + kSkippedFrames, depth * sizeof(void *));
     site.count = 1;
   }
@@ -87,13 +92,9 @@ void noteAllocation() {
   if (!t_is_reader || !g_window_open || t_recording) {
     return;
   }
-  if (t_in_write > 0) {
-    ++g_inside_write;
-    return;
-  }
-  ++g_outside_write;
+  ++(t_in_write > 0 ? g_inside_write : g_outside_write);
   t_recording = true;
-  recordSite();
+  recordSite(t_in_write > 0);
   t_recording = false;
 }
 
@@ -128,7 +129,7 @@ void writeReport() {
   std::fprintf(out, "allocations_inside_write %ld\n", g_inside_write);
   std::fprintf(out, "allocations_outside_write %ld\n", g_outside_write);
   for (size_t i = 0; i < g_site_count; ++i) {
-    std::fprintf(out, "site %ld", g_sites[i].count);
+    std::fprintf(out, "%s %ld", g_sites[i].inside_write ? "write_site" : "site", g_sites[i].count);
     for (int frame = 0; frame < g_sites[i].depth; ++frame) {
       printFrame(out, g_sites[i].frames[frame]);
     }
@@ -182,6 +183,8 @@ long environmentNumber(const char * name, long fallback) {
 __attribute__((constructor)) void startCounting() {
   g_warmup = environmentNumber("TAVRIN_ALLOC_WARMUP", g_warmup);
   g_window = environmentNumber("TAVRIN_ALLOC_WINDOW", g_window);
+  const char * thread = std::getenv("TAVRIN_ALLOC_THREAD");
+  g_reader_takes = thread != nullptr && std::strcmp(thread, "take") == 0;
   // The unwinder loads on first use, and that allocates: do it before anything is counted.
   std::array<void *, 4> frames{};
   ::backtrace(frames.data(), static_cast<int>(frames.size()));
@@ -233,6 +236,16 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
   static const auto real =
       reinterpret_cast<int (*)(int, unsigned long, ...)>(::dlsym(RTLD_NEXT, "ioctl"));
   return real(fd, request, argument);
+}
+
+int32_t dds_take(int32_t reader, void ** samples, void * infos, size_t size, uint32_t count) {
+  if (g_reader_takes) {
+    t_is_reader = true;
+  }
+  static const auto real =
+      reinterpret_cast<int32_t (*)(int32_t, void **, void *, size_t, uint32_t)>(
+          ::dlsym(RTLD_NEXT, "dds_take"));
+  return real(reader, samples, infos, size, count);
 }
 
 int32_t dds_write(int32_t writer, const void * data) {

@@ -1,19 +1,25 @@
-// Latency from a button press written into the controller device to the command it causes,
-// received by a subscriber in another process, beside the one-way latency of raw Cyclone DDS
-// between two processes measured in the same run.
+// Latency from a stick movement written into the controller device to the motion command it
+// causes, received by a subscriber in another process, at axis windows of 0, 1 and 10 ms, beside
+// the physical limit measured in the same run: the device hop alone plus the one-way latency of
+// raw Cyclone DDS between two processes. A button press and the space selection it causes are
+// measured too (with the default window; buttons never wait for it).
 //
-// Run: build/default/bench/reader_latency_bench [presses, default 2000]
-// Raw DDS: a child process writes samples stamped with CLOCK_MONOTONIC, this process takes
-// them from a waitset and subtracts the stamp (same clock, same machine). Node: this process
-// writes a joint-space button press into the stand-in device (a FIFO, which wakes its reader
-// directly as a joystick device does) and waits for the space selection on
-// "/robot/teleop_space_exchange_topic"; then it releases the button and waits 2 to 6 ms so that
-// presses fall on every phase of the reader's 10 ms hand-over period. Device hop: the same
-// write into a FIFO of this process, read by a thread waiting in select, which is the part of
-// the node's path that raw DDS does not have. The three take turns in four rounds while the
-// node runs, so that a change of machine load weighs on all of them alike.
+// Run (DDS on a private loopback):
+//   unshare -n sh -c 'ip link set lo up && build/default/bench/reader_latency_bench [--busy] [N]'
+// N events per path (default 400), in four rounds; --busy keeps two busy loops running for the
+// whole run (a loaded machine). The load average is printed at the start and the end.
+//
+// Raw DDS: a child process writes samples stamped with CLOCK_MONOTONIC, this process takes them
+// from a waitset and subtracts the stamp (same clock, same machine). Device hop: a write into a
+// FIFO of this process, read by a thread waiting in poll, which is the part of the node's path
+// that raw DDS does not have. Node: this process writes a full stick deflection, alternately
+// one way and the other, into the stand-in device (a FIFO, which wakes its reader directly as a
+// joystick device does) and waits for the command carrying it on "/robot/teleop_mov_topic";
+// then it waits 2 to 6 ms so that events fall on every phase of the reader's 10 ms idle period.
+// Each round measures every path in turn, a node started afresh for each window, so that a
+// change of machine load weighs on all of them alike.
 #include <fcntl.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +29,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -46,6 +54,9 @@ using tavrin_bench::monotonicNs;
 constexpr int kNodeDomain = 231;
 constexpr int kRawDomain = 232;
 constexpr uint8_t kJointSpaceButton = 6;
+constexpr int kRounds = 4;
+constexpr int kWindowsMs[] = {0, 1, 10};
+constexpr int kButtonWindowMs = 10;
 
 // A pause of 2 to 6 ms between samples, the same sequence for every measurement.
 class Pauses {
@@ -56,6 +67,13 @@ private:
   std::mt19937 random_{7};
   std::uniform_int_distribution<int> pause_us_{2000, 6000};
 };
+
+std::string loadAverage() {
+  std::ifstream file("/proc/loadavg");
+  std::string one, five, fifteen;
+  file >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
 
 int runRawWriter(int count) {
   tavrin_bench::RawDomain dds(kRawDomain);
@@ -103,7 +121,8 @@ std::vector<double> measureRaw(int count) {
   return latencies;
 }
 
-// From a write into a FIFO to the moment a thread waiting in select has read the record.
+// From a write into a FIFO to the moment a thread waiting in poll, as the node's reader does,
+// has read the record.
 std::vector<double> measureDeviceHop(int count) {
   char directory[] = "/tmp/tavrin_bench_hop_XXXXXX";
   if (::mkdtemp(directory) == nullptr) {
@@ -117,12 +136,10 @@ std::vector<double> measureDeviceHop(int count) {
   std::atomic<int64_t> read_ns{0};
   std::thread reader([&] {
     for (int i = 0; i < count; ++i) {
-      fd_set readable;
-      FD_ZERO(&readable);
-      FD_SET(read_end, &readable);
-      timeval timeout{1, 0};
+      pollfd readable{read_end, POLLIN, 0};
+      const timespec timeout{1, 0};
       js_event event{};
-      if (::select(read_end + 1, &readable, nullptr, nullptr, &timeout) > 0 &&
+      if (::ppoll(&readable, 1, &timeout, nullptr) > 0 &&
           ::read(read_end, &event, sizeof(event)) == sizeof(event)) {
         read_ns = monotonicNs();
       }
@@ -152,40 +169,43 @@ std::vector<double> measureDeviceHop(int count) {
   return latencies;
 }
 
-// Receives the node's space selections and tells when the next one arrived.
-class SpaceListener {
+// Receives the node's commands and tells when the awaited one arrived: a motion command with a
+// given linear.x, or a space selection.
+class Listener {
 public:
-  SpaceListener() : node_(std::make_shared<rclcpp::Node>("reader_latency_bench")) {
+  Listener() : node_(std::make_shared<rclcpp::Node>("reader_latency_bench")) {
     space_sub_ = node_->create_subscription<std_msgs::msg::Bool>(
         "/robot/teleop_space_exchange_topic", rclcpp::QoS(10),
-        [this](std::shared_ptr<const std_msgs::msg::Bool>) {
-          const auto now = Clock::now();
-          std::lock_guard<std::mutex> lock(mutex_);
-          received_ = now;
-          changed_.notify_all();
-        });
+        [this](std::shared_ptr<const std_msgs::msg::Bool>) { arrived(std::nullopt); });
     twist_sub_ = node_->create_subscription<geometry_msgs::msg::Twist>(
         "/robot/teleop_mov_topic", rclcpp::QoS(10),
-        [this](std::shared_ptr<const geometry_msgs::msg::Twist>) { ++twists_; });
+        [this](std::shared_ptr<const geometry_msgs::msg::Twist> twist) {
+          ++twists_;
+          arrived(twist->linear.x);
+        });
     executor_.add_node(node_);
     spinner_ = std::thread([this] { executor_.spin(); });
   }
-  ~SpaceListener() {
+  ~Listener() {
     executor_.cancel();
     spinner_.join();
   }
 
+  // A node has started: true once it has sent commands for half a second.
   bool waitForNode() {
+    const long before = twists_;
     const auto give_up = Clock::now() + 60s;
-    while (twists_ < 100 && Clock::now() < give_up) {
+    while (twists_ - before < 50 && Clock::now() < give_up) {
       std::this_thread::sleep_for(20ms);
     }
-    std::this_thread::sleep_for(1s);
-    return twists_ >= 100;
+    std::this_thread::sleep_for(300ms);
+    return twists_ - before >= 50;
   }
 
-  void expect() {
+  // Awaits a motion command with this linear.x, or with none a space selection.
+  void expect(std::optional<double> linear_x) {
     std::lock_guard<std::mutex> lock(mutex_);
+    awaited_linear_x_ = linear_x;
     received_.reset();
   }
 
@@ -196,10 +216,21 @@ public:
   }
 
 private:
+  // A motion command's linear.x, or none for a space selection.
+  void arrived(std::optional<double> linear_x) {
+    const auto now = Clock::now();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (linear_x == awaited_linear_x_ && !received_) {
+      received_ = now;
+      changed_.notify_all();
+    }
+  }
+
   rclcpp::Node::SharedPtr node_;
   rclcpp::executors::SingleThreadedExecutor executor_;
   std::mutex mutex_;
   std::condition_variable changed_;
+  std::optional<double> awaited_linear_x_;
   std::optional<Clock::time_point> received_;
   std::atomic<long> twists_{0};
   rclcpp::Subscription<std_msgs::msg::Bool>::SharedPtr space_sub_;
@@ -207,11 +238,21 @@ private:
   std::thread spinner_;
 };
 
-// The node on a FIFO controller, and presses measured through it.
+// Write-to-command latencies of one path, in microseconds, and the writes with no command.
+struct Measured {
+  std::vector<double> latencies;
+  int lost = 0;
+};
+
+// The node with one axis window on a FIFO controller, and events measured through it.
 class NodePath {
 public:
-  NodePath()
-      : controller_(pluggedFifo()), node_(*controller_, "/tmp/tavrin_bench_reader_latency.log") {}
+  NodePath(Listener & listener, int window_ms)
+      : listener_(listener)
+      , controller_(pluggedFifo())
+      , node_(
+            *controller_, "/tmp/tavrin_bench_reader_latency.log", {},
+            {"-p", "coalesce_interval_ms:=" + std::to_string(window_ms)}) {}
 
   bool start() {
     if (!listener_.waitForNode()) {
@@ -222,24 +263,42 @@ public:
     return true;
   }
 
-  // Press-to-command latencies in microseconds; `lost` counts presses with no command.
-  void measure(int presses, std::vector<double> & latencies, int & lost) {
-    for (int i = 0; i < presses; ++i) {
-      listener_.expect();
-      const auto pressed = Clock::now();
-      controller_->send({tavrin_tools::joyEvent(JS_EVENT_BUTTON, kJointSpaceButton, 1)});
-      const auto received = listener_.await(1s);
-      if (received) {
-        latencies.push_back(std::chrono::duration<double, std::micro>(*received - pressed).count());
-      } else {
-        ++lost;
-      }
+  // Full deflections of the stick, one way and back: each changes linear.x between -1 and 1.
+  void measureStick(int count, Measured & measured) {
+    for (int i = 0; i < count; ++i) {
+      const bool forward = i % 2 == 0;
+      measure(
+          {tavrin_tools::joyEvent(JS_EVENT_AXIS, 0, forward ? -32767 : 32767)},
+          forward ? 1.0 : -1.0, measured);
+      pauses_.next();
+    }
+  }
+
+  // Joint-space presses, each released before the next.
+  void measureButton(int count, Measured & measured) {
+    for (int i = 0; i < count; ++i) {
+      measure(
+          {tavrin_tools::joyEvent(JS_EVENT_BUTTON, kJointSpaceButton, 1)}, std::nullopt, measured);
       controller_->send({tavrin_tools::joyEvent(JS_EVENT_BUTTON, kJointSpaceButton, 0)});
       pauses_.next();
     }
   }
 
 private:
+  void measure(
+      const std::vector<js_event> & events, std::optional<double> linear_x, Measured & measured) {
+    listener_.expect(linear_x);
+    const auto written = Clock::now();
+    controller_->send(events);
+    const auto received = listener_.await(1s);
+    if (received) {
+      measured.latencies.push_back(
+          std::chrono::duration<double, std::micro>(*received - written).count());
+    } else {
+      ++measured.lost;
+    }
+  }
+
   // A FIFO: a write wakes the reader directly, as a joystick device does.
   static std::unique_ptr<tavrin_tools::JoystickStandIn> pluggedFifo() {
     auto controller = std::make_unique<tavrin_tools::JoystickStandIn>();
@@ -247,9 +306,9 @@ private:
     return controller;
   }
 
+  Listener & listener_;
   std::unique_ptr<tavrin_tools::JoystickStandIn> controller_;
   tavrin_bench::DeviceNode node_;
-  SpaceListener listener_;
   Pauses pauses_;
 };
 
@@ -261,11 +320,11 @@ double percentile(std::vector<double> values, double fraction) {
   return values[static_cast<size_t>(fraction * (values.size() - 1))];
 }
 
-void printRow(const char * what, const std::vector<double> & latencies) {
+void printRow(const std::string & what, const std::vector<double> & latencies, int lost = 0) {
   std::printf(
-      "%-44s n=%5zu  median %8.1f us  p90 %8.1f us  p99 %8.1f us  min %7.1f us\n", what,
-      latencies.size(), percentile(latencies, 0.5), percentile(latencies, 0.9),
-      percentile(latencies, 0.99), percentile(latencies, 0.0));
+      "%-40s n=%5zu  median %8.1f us  p90 %8.1f us  p99 %8.1f us  min %7.1f us  lost %d\n",
+      what.c_str(), latencies.size(), percentile(latencies, 0.5), percentile(latencies, 0.9),
+      percentile(latencies, 0.99), percentile(latencies, 0.0), lost);
 }
 
 }  // namespace
@@ -274,41 +333,75 @@ int main(int argc, char ** argv) {
   if (argc > 2 && std::string(argv[1]) == "--raw-writer") {
     return runRawWriter(std::stoi(argv[2]));
   }
-  const int presses = argc > 1 ? std::stoi(argv[1]) : 2000;
-  constexpr int kRounds = 4;
+  int next_argument = 1;
+  const bool busy = argc > next_argument && std::string(argv[next_argument]) == "--busy";
+  next_argument += busy ? 1 : 0;
+  const int events = argc > next_argument ? std::stoi(argv[next_argument]) : 400;
+  const int per_round = std::max(events / kRounds, 1);
   tavrin_bench::useLoopbackDomain(kNodeDomain);
   rclcpp::init(argc, argv);
-  std::vector<double> raw;
-  std::vector<double> hop;
-  std::vector<double> node;
-  int lost = 0;
+  // Two loops that never sleep, one for each core of the machine this was written on.
+  std::vector<std::unique_ptr<tavrin_tools::ChildProcess>> busy_loops;
+  for (int i = 0; busy && i < 2; ++i) {
+    busy_loops.push_back(std::make_unique<tavrin_tools::ChildProcess>(
+        std::vector<std::string>{"sh", "-c", "while :; do :; done"}));
+  }
+  std::printf(
+      "%s machine%s; load average at start: %s\n", busy ? "loaded" : "unloaded",
+      busy ? " (two busy loops)" : "", loadAverage().c_str());
+  Measured raw;
+  Measured hop;
+  std::map<int, Measured> stick;
+  Measured button;
   {
-    NodePath node_path;
-    if (!node_path.start()) {
-      std::fprintf(stderr, "no motion commands; see /tmp/tavrin_bench_reader_latency.log\n");
-      return 1;
-    }
+    Listener listener;
     // Rounds of each path in turn, so that a change of machine load weighs on all of them.
     for (int round = 0; round < kRounds; ++round) {
-      const auto raw_round = measureRaw(presses / kRounds);
-      raw.insert(raw.end(), raw_round.begin(), raw_round.end());
-      const auto hop_round = measureDeviceHop(presses / kRounds);
-      hop.insert(hop.end(), hop_round.begin(), hop_round.end());
-      node_path.measure(presses / kRounds, node, lost);
-      printRow(("round " + std::to_string(round + 1) + ": raw").c_str(), raw_round);
+      const auto raw_round = measureRaw(per_round);
+      raw.latencies.insert(raw.latencies.end(), raw_round.begin(), raw_round.end());
+      raw.lost += per_round - static_cast<int>(raw_round.size());
+      const auto hop_round = measureDeviceHop(per_round);
+      hop.latencies.insert(hop.latencies.end(), hop_round.begin(), hop_round.end());
+      for (const int window_ms : kWindowsMs) {
+        NodePath node(listener, window_ms);
+        if (!node.start()) {
+          std::fprintf(stderr, "no motion commands; see /tmp/tavrin_bench_reader_latency.log\n");
+          return 1;
+        }
+        node.measureStick(per_round, stick[window_ms]);
+        if (window_ms == kButtonWindowMs) {
+          node.measureButton(per_round, button);
+        }
+      }
+      std::printf(
+          "round %d of %d done, load average %s\n", round + 1, kRounds, loadAverage().c_str());
     }
   }
   rclcpp::shutdown();
+  busy_loops.clear();
 
-  printRow("raw Cyclone DDS one-way", raw);
-  printRow("device hop (FIFO write -> select, read)", hop);
-  printRow("button press -> space command (node)", node);
-  std::printf("presses without a command: %d\n", lost);
-  const double raw_median = std::max(percentile(raw, 0.5), 1e-9);
+  std::printf("\n");
+  printRow("raw Cyclone DDS one-way", raw.latencies, raw.lost);
+  printRow("device hop (FIFO write -> poll, read)", hop.latencies);
+  const double limit = percentile(hop.latencies, 0.5) + percentile(raw.latencies, 0.5);
   std::printf(
-      "median ratio node / raw: %.2f (target <= 1.5)\n", percentile(node, 0.5) / raw_median);
+      "%-40s median %8.1f us  (p99 sum %.1f us)\n", "limit: device hop + raw DDS", limit,
+      percentile(hop.latencies, 0.99) + percentile(raw.latencies, 0.99));
+  for (const int window_ms : kWindowsMs) {
+    printRow(
+        "stick -> motion command, window " + std::to_string(window_ms) + " ms",
+        stick[window_ms].latencies, stick[window_ms].lost);
+  }
+  printRow(
+      "button -> space command, window " + std::to_string(kButtonWindowMs) + " ms",
+      button.latencies, button.lost);
+  const double window_0 = percentile(stick[0].latencies, 0.5);
+  const double window_1 = percentile(stick[1].latencies, 0.5);
   std::printf(
-      "median ratio (node - device hop) / raw: %.2f\n",
-      (percentile(node, 0.5) - percentile(hop, 0.5)) / raw_median);
-  return node.empty() || raw.empty() ? 1 : 0;
+      "window 0 median / limit: %.2f (goal <= 1.3); window 1 median: %.1f us (goal <= 1500)\n",
+      window_0 / std::max(limit, 1e-9), window_1);
+  std::printf("load average at end: %s\n", loadAverage().c_str());
+  const bool complete = !raw.latencies.empty() && !stick[0].latencies.empty() &&
+                        !stick[1].latencies.empty() && !stick[10].latencies.empty();
+  return complete ? 0 : 1;
 }

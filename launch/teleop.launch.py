@@ -9,6 +9,7 @@ here. A parameter argument left empty keeps the value from the files.
   ros2 launch tavrin_arm_teleop teleop.launch.py joy_dev:=/joy joy_btns:='[4, 0, 2, 3, 1, 5, 6, 7]'
   ros2 launch tavrin_arm_teleop teleop.launch.py config:=/etc/tavrin/teleop.yaml
   ros2 launch tavrin_arm_teleop teleop.launch.py controller:=xbox enable_button:=5
+  ros2 launch tavrin_arm_teleop teleop.launch.py coalesce_interval_ms:=1
 """
 
 import os
@@ -30,6 +31,8 @@ PARAMETER_ARGUMENTS = (
     ('joy_btns', 'button remap, e.g. [4, 0, 2, 3, 1, 5, 6, 7]: reverse, grab, I/O off, '
                  'I/O on, e-stop, (none), joint space, cartesian space'),
     ('enable_button', 'button to hold for motion, -1 for none (motion always on)'),
+    ('coalesce_interval_ms', 'axis window in ms, 0 to 100: stick events within it go out as '
+                             'one command; 0 sends each at once'),
 )
 
 # The node's logging facade reads these once, at its first log line.

@@ -89,8 +89,10 @@ void ExecutorCore::synchronize() {
       nodes_changed_ = false;
     }
   }
-  std::vector<std::shared_ptr<NodeState>> nodes;
-  std::vector<uint64_t> generations;
+  std::vector<std::shared_ptr<NodeState>> & nodes = live_nodes_;
+  std::vector<uint64_t> & generations = live_generations_;
+  nodes.clear();
+  generations.clear();
   for (const auto & entry : synchronized_nodes_) {
     if (auto node = entry.lock()) {
       // Reset before reading the generation: a change after the read triggers it again.
@@ -100,6 +102,7 @@ void ExecutorCore::synchronize() {
     }
   }
   if (generations == synchronized_generations_ && !synchronized_generations_.empty()) {
+    nodes.clear();  // holding them would keep a removed node alive until the next turn
     return;
   }
   // Detaching a deleted entity fails harmlessly: Cyclone detached it when it was deleted.
@@ -112,6 +115,7 @@ void ExecutorCore::synchronize() {
   attached_guards_.clear();
   attached_.clear();
   ready_.clear();
+  next_ready_ = 0;
   synchronized_generations_.clear();
   for (const auto & node : nodes) {
     uint64_t generation = 0;
@@ -124,11 +128,13 @@ void ExecutorCore::synchronize() {
     dds_waitset_attach(waitset_.get(), node->notifyCondition(), kGuardArgument);
     attached_guards_.push_back(node->notifyCondition());
   }
+  nodes.clear();
 }
 
 void ExecutorCore::wait(std::chrono::nanoseconds timeout) {
   synchronize();
-  std::vector<dds_attach_t> triggered(attached_.size() + attached_guards_.size() + 2);
+  std::vector<dds_attach_t> & triggered = triggered_;
+  triggered.resize(attached_.size() + attached_guards_.size() + 2);
   const dds_return_t count =
       dds_waitset_wait(waitset_.get(), triggered.data(), triggered.size(), toDdsTimeout(timeout));
   checkDds(count, "failed to wait for work");
@@ -142,9 +148,12 @@ void ExecutorCore::wait(std::chrono::nanoseconds timeout) {
 }
 
 bool ExecutorCore::runQueued() {
-  while (!ready_.empty()) {
-    const size_t index = ready_.front();
-    ready_.pop_front();
+  while (next_ready_ < ready_.size()) {
+    const size_t index = ready_[next_ready_++];
+    if (next_ready_ == ready_.size()) {
+      ready_.clear();
+      next_ready_ = 0;
+    }
     if (index >= attached_.size()) {
       continue;
     }
@@ -171,8 +180,10 @@ bool ExecutorCore::runOne(std::chrono::nanoseconds timeout) {
 
 size_t ExecutorCore::runReady() {
   wait(std::chrono::nanoseconds::zero());
-  std::deque<size_t> ready;
-  ready.swap(ready_);
+  const std::vector<size_t> ready(
+      ready_.begin() + static_cast<std::ptrdiff_t>(next_ready_), ready_.end());
+  ready_.clear();
+  next_ready_ = 0;
   size_t ran = 0;
   for (size_t index : ready) {
     if (index < attached_.size()) {

@@ -5,8 +5,8 @@
 #include <dds/dds.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -65,7 +65,13 @@ private:
   std::vector<uint64_t> synchronized_generations_;
   std::vector<dds_entity_t> attached_guards_;
   std::vector<Attached> attached_;
-  std::deque<size_t> ready_;
+  // Indices into attached_ not run yet: ready_[next_ready_] onwards.
+  std::vector<size_t> ready_;
+  size_t next_ready_ = 0;
+  // Kept between turns with their capacity, so that a steady spin allocates nothing here.
+  std::vector<std::shared_ptr<NodeState>> live_nodes_;
+  std::vector<uint64_t> live_generations_;
+  std::vector<dds_attach_t> triggered_;
 };
 
 }  // namespace ros2_layer

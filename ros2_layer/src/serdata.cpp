@@ -12,22 +12,80 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace ros2_layer {
 namespace {
 
-struct MessageSertype : ddsi_sertype {
-  MessageSertype() : ddsi_sertype{} {}
-  const MessageMembers * members = nullptr;
-  bool request_header = false;
-};
+class SerdataPool;
 
 struct MessageSerdata : ddsi_serdata {
   MessageSerdata(const ddsi_sertype * type, ddsi_serdata_kind kind) : ddsi_serdata{} {
     ddsi_serdata_init(this, type, kind);
   }
   std::vector<uint8_t> bytes;
+  // Where the sample goes back to once Cyclone lets go of it; none for key-only samples.
+  std::shared_ptr<SerdataPool> pool;
+};
+
+// Samples of one type that Cyclone has let go of, kept with their buffers: a steady stream of
+// writes or receptions then allocates nothing here. Cyclone frees a sample on whichever thread
+// drops the last reference to it, and does not keep the sertype alive for its samples: each sample
+// holds the pool, which goes with the last of them.
+class SerdataPool {
+public:
+  SerdataPool() { idle_.reserve(kCapacity); }
+
+  static MessageSerdata * take(
+      const std::shared_ptr<SerdataPool> & pool, const ddsi_sertype * type,
+      ddsi_serdata_kind kind) {
+    std::unique_ptr<MessageSerdata> data;
+    {
+      std::lock_guard<std::mutex> lock(pool->mutex_);
+      if (!pool->idle_.empty()) {
+        data = std::move(pool->idle_.back());
+        pool->idle_.pop_back();
+      }
+    }
+    if (data) {
+      ddsi_serdata_init(data.get(), type, kind);
+      data->bytes.clear();
+    } else {
+      data = std::make_unique<MessageSerdata>(type, kind);
+    }
+    data->pool = pool;
+    return data.release();
+  }
+
+  static void giveBack(MessageSerdata * released) {
+    std::unique_ptr<MessageSerdata> data(released);
+    // The sample may hold the last reference to the pool: the pool goes after it is stored.
+    const std::shared_ptr<SerdataPool> pool = std::move(data->pool);
+    if (data->bytes.capacity() > kLargestKept) {
+      return;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex_);
+    if (pool->idle_.size() < kCapacity) {
+      pool->idle_.push_back(std::move(data));
+    }
+  }
+
+private:
+  // Beyond a writer's history and what is in flight; a burst beyond it allocates again.
+  static constexpr size_t kCapacity = 32;
+  // A rare large message does not keep its buffer.
+  static constexpr size_t kLargestKept = 64 * 1024;
+
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<MessageSerdata>> idle_;
+};
+
+struct MessageSertype : ddsi_sertype {
+  MessageSertype() : ddsi_sertype{} {}
+  const MessageMembers * members = nullptr;
+  bool request_header = false;
+  std::shared_ptr<SerdataPool> pool = std::make_shared<SerdataPool>();
 };
 
 const MessageSertype & sertypeOf(const ddsi_sertype * type) {
@@ -41,6 +99,12 @@ MessageSerdata & serdataOf(const ddsi_serdata * data) {
 // rmw_cyclonedds rounds the serialised size up to a multiple of 4 with zero bytes.
 void padToFour(std::vector<uint8_t> & bytes) { bytes.resize((bytes.size() + 3) / 4 * 4, 0); }
 
+void serdataFree(ddsi_serdata * data);
+
+MessageSerdata * newSerdata(const ddsi_sertype * type, ddsi_serdata_kind kind) {
+  return SerdataPool::take(sertypeOf(type).pool, type, kind);
+}
+
 bool serdataEqualKey(const ddsi_serdata *, const ddsi_serdata *) { return true; }
 
 uint32_t serdataSize(const ddsi_serdata * data) {
@@ -49,7 +113,8 @@ uint32_t serdataSize(const ddsi_serdata * data) {
 
 ddsi_serdata * serdataFromSer(
     const ddsi_sertype * type, ddsi_serdata_kind kind, const nn_rdata * fragment, size_t size) {
-  auto data = std::make_unique<MessageSerdata>(type, kind);
+  std::unique_ptr<MessageSerdata, void (*)(ddsi_serdata *)> data(
+      newSerdata(type, kind), serdataFree);
   data->bytes.resize(size);
   uint32_t offset = 0;
   for (; fragment != nullptr; fragment = fragment->nextfrag) {
@@ -67,7 +132,8 @@ ddsi_serdata * serdataFromSer(
 ddsi_serdata * serdataFromSerIov(
     const ddsi_sertype * type, ddsi_serdata_kind kind, ddsrt_msg_iovlen_t count,
     const ddsrt_iovec_t * iov, size_t size) {
-  auto data = std::make_unique<MessageSerdata>(type, kind);
+  std::unique_ptr<MessageSerdata, void (*)(ddsi_serdata *)> data(
+      newSerdata(type, kind), serdataFree);
   data->bytes.reserve(size);
   for (ddsrt_msg_iovlen_t i = 0; i < count; ++i) {
     const auto * base = static_cast<const uint8_t *>(iov[i].iov_base);
@@ -82,7 +148,8 @@ ddsi_serdata * serdataFromKeyhash(const ddsi_sertype * type, const ddsi_keyhash 
 
 ddsi_serdata * serdataFromSample(
     const ddsi_sertype * type, ddsi_serdata_kind kind, const void * sample) {
-  auto data = std::make_unique<MessageSerdata>(type, kind);
+  std::unique_ptr<MessageSerdata, void (*)(ddsi_serdata *)> data(
+      newSerdata(type, kind), serdataFree);
   if (kind == SDK_DATA) {
     const MessageSertype & sertype = sertypeOf(type);
     try {
@@ -143,7 +210,14 @@ bool serdataUntypedToSample(const ddsi_sertype *, const ddsi_serdata *, void *, 
   return true;
 }
 
-void serdataFree(ddsi_serdata * data) { delete static_cast<MessageSerdata *>(data); }
+void serdataFree(ddsi_serdata * data) {
+  auto * message = static_cast<MessageSerdata *>(data);
+  if (message->pool) {
+    SerdataPool::giveBack(message);
+  } else {
+    delete message;
+  }
+}
 
 size_t serdataPrint(const ddsi_sertype *, const ddsi_serdata * data, char * buffer, size_t size) {
   return static_cast<size_t>(

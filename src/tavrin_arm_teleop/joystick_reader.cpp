@@ -1,10 +1,11 @@
 // The joystick device reader: its own thread opens the device (retrying while it is missing),
-// decodes js_event records and hands the samples of each 10 ms window to the dispatcher.
+// decodes js_event records and hands the samples of each axis window to the dispatcher.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/select.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -22,8 +23,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr long kHandOverPeriodUs = 10000;
+// A controller left alone is handed over this often, whatever the axis window.
+constexpr auto kIdleRepeatPeriod = 10ms;
 constexpr auto kOpenRetryPeriod = 1s;
+
+timespec untilDeadline(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::max(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(
+          deadline - std::chrono::steady_clock::now()),
+      std::chrono::nanoseconds::zero());
+  return {
+      static_cast<time_t>(left.count() / 1000000000), static_cast<long>(left.count() % 1000000000)};
+}
 
 }  // namespace
 
@@ -88,26 +99,25 @@ void TeleopNode::Impl::closeDevice() {
 }
 
 void TeleopNode::Impl::readConnection(Connection & connection, const AxisScaling & scaling) {
+  // poll, unlike select, takes any descriptor number; and a deadline on the steady clock keeps
+  // the hand-over times whatever interrupts or wakes the wait.
+  connection.due = std::chrono::steady_clock::now() + kIdleRepeatPeriod;
+  connection.window_open = false;
+  pollfd device{joy_fd_, POLLIN, 0};
   while (joy_fd_ >= 0) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(joy_fd_, &readable);
-    // Linux select leaves the time not yet waited in the timeout: that remainder is what
-    // combines the axis events of one 10 ms window into one hand-over.
-    const int ready = ::select(joy_fd_ + 1, &readable, nullptr, nullptr, &connection.timeout);
-    if (ready < 0) {
-      if (errno != EINTR) {
-        return;
-      }
-      connection.timeout = {0, 0};
-    } else if (ready == 0) {
-      if (connection.timer_armed) {
-        handOver(connection);
-        connection.hand_over_pending = false;
-      }
-      armTimer(connection);
-    } else if (!readEvent(connection, scaling)) {
+    // Never longer than the idle period, so that teardown is seen as soon as with the default.
+    const timespec timeout = untilDeadline(
+        std::min(connection.due, std::chrono::steady_clock::now() + kIdleRepeatPeriod));
+    const int ready = ::ppoll(&device, 1, &timeout, nullptr);
+    if (ready < 0 && errno != EINTR) {
       return;
+    }
+    if (ready > 0 && !readEvent(connection, scaling)) {
+      return;
+    }
+    // Also after an event: a device that never falls silent must not hold the hand-over back.
+    if (std::chrono::steady_clock::now() >= connection.due) {
+      handOver(connection);
     }
     if (exit_flag_) {
       return;
@@ -130,20 +140,21 @@ bool TeleopNode::Impl::readEvent(Connection & connection, const AxisScaling & sc
   switch (applyJoystickEvent(event, scaling, joy_axis_, *connection.msg)) {
     case HandOver::kNow:
       handOver(connection);
-      connection.hand_over_pending = false;
-      armTimer(connection);
       break;
     case HandOver::kInWindow:
-      handOverSoon(connection);
+      if (coalesce_interval_.count() == 0) {
+        handOver(connection);
+      } else if (!connection.window_open) {
+        // The window replaces the idle repetition: what moves in it goes out once, at its end.
+        connection.window_open = true;
+        connection.due = std::chrono::steady_clock::now() + coalesce_interval_;
+      }
       break;
     case HandOver::kUnknown:
       LOG_INFO(
           "joy_node: Unknown event type. Please file a ticket. time={}, value={}, type={:02X}h, "
           "number={}",
           event.time, event.value, event.type, event.number);
-      if (!connection.timer_armed) {
-        armTimer(connection);
-      }
       break;
   }
   return true;
@@ -154,20 +165,8 @@ void TeleopNode::Impl::handOver(Connection & connection) {
   msg.header.stamp = node_.get_clock()->now();
   msg.header.frame_id = joy_dev_;
   joyTeleopProc(connection.msg);
-}
-
-void TeleopNode::Impl::handOverSoon(Connection & connection) {
-  if (!connection.hand_over_pending) {
-    connection.hand_over_pending = true;
-    armTimer(connection);
-  } else if (!connection.timer_armed) {
-    armTimer(connection);
-  }
-}
-
-void TeleopNode::Impl::armTimer(Connection & connection) {
-  connection.timeout = {0, kHandOverPeriodUs};
-  connection.timer_armed = true;
+  connection.window_open = false;
+  connection.due = std::chrono::steady_clock::now() + kIdleRepeatPeriod;
 }
 
 }  // namespace tavrin_arm_teleop

@@ -85,6 +85,15 @@ void TeleopNode::Impl::declareParameters() {
     throw rclcpp::exceptions::InvalidParameterValueException(
         "parameter 'deadzone' must be in the range [0, 1), got " + std::to_string(deadzone_));
   }
+  const int64_t coalesce_interval_ms = node_.declare_parameter(
+      "coalesce_interval_ms", kDefaultCoalesceIntervalMs,
+      readOnly("axis window in ms: axis movements within it go out as one command, 0 for none"));
+  if (coalesce_interval_ms < 0 || coalesce_interval_ms > kMaxCoalesceIntervalMs) {
+    throw rclcpp::exceptions::InvalidParameterValueException(
+        "parameter 'coalesce_interval_ms' must be in the range [0, " +
+        std::to_string(kMaxCoalesceIntervalMs) + "], got " + std::to_string(coalesce_interval_ms));
+  }
+  coalesce_interval_ = std::chrono::milliseconds(coalesce_interval_ms);
   joy_dev_ = node_.declare_parameter(
       "joy_dev", std::string("/dev/input/js0"),
       readOnly("joystick device the node reads, or /joy to subscribe to sensor_msgs/Joy"));
@@ -129,6 +138,9 @@ void TeleopNode::Impl::logConfiguration() {
   }};
   for (const auto & [entry, member] : kButtonRoles) {
     this->*member = joy_btns_[entry];
+  }
+  if (coalesce_interval_.count() != kDefaultCoalesceIntervalMs) {
+    LOG_INFO("Axis window: {} ms", coalesce_interval_.count());
   }
   if (enable_button_ != kNoEnableButton) {
     LOG_INFO("Enable button: {}, the arm moves only while it is held", enable_button_);

@@ -5,7 +5,6 @@
 #define TAVRIN_ARM_TELEOP__TELEOP_NODE_IMPL_HPP_
 
 #include <linux/joystick.h>
-#include <sys/time.h>
 
 #include <atomic>
 #include <chrono>
@@ -41,6 +40,9 @@ using ArmTaskResultService = ArmTaskDecision::Impl::GetResultService;
 
 // An analogue trigger's axis value when it is fully released.
 constexpr double kTriggerRest = 1.0;
+// The axis window's bounds and its default, the window the node always had.
+constexpr int64_t kDefaultCoalesceIntervalMs = 10;
+constexpr int64_t kMaxCoalesceIntervalMs = 100;
 // The "enable_button" value that leaves motion commands on without any button held.
 constexpr int64_t kNoEnableButton = -1;
 
@@ -62,9 +64,9 @@ private:
   // What one open joystick device needs between two turns of its read loop.
   struct Connection {
     std::shared_ptr<sensor_msgs::msg::Joy> msg = std::make_shared<sensor_msgs::msg::Joy>();
-    timeval timeout{0, 0};
-    bool timer_armed = false;
-    bool hand_over_pending = false;
+    // The next hand-over: the end of the open axis window, or else the idle repetition.
+    std::chrono::steady_clock::time_point due;
+    bool window_open = false;
     js_event event{};
   };
 
@@ -80,8 +82,6 @@ private:
   void readConnection(Connection & connection, const AxisScaling & scaling);
   bool readEvent(Connection & connection, const AxisScaling & scaling);
   void handOver(Connection & connection);
-  void handOverSoon(Connection & connection);
-  static void armTimer(Connection & connection);
 
   void joyTeleopProc(std::shared_ptr<sensor_msgs::msg::Joy> msg);
   void dispatchSample(const sensor_msgs::msg::Joy & sample);
@@ -137,6 +137,9 @@ private:
   // The button that must be held for the arm to move; kNoEnableButton: motion is always on.
   int64_t enable_button_ = kNoEnableButton;
   double deadzone_ = 0.0;
+  // How long the axis events after a hand-over are gathered before they go out together; 0: each
+  // goes out at once, as a button does.
+  std::chrono::milliseconds coalesce_interval_{kDefaultCoalesceIntervalMs};
   std::string joy_dev_;
   std::string arm_task_center_action_ = "/tavrinpro_action/arm_task";
   rclcpp::Node & node_;

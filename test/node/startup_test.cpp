@@ -134,6 +134,8 @@ TEST(Startup, BadParametersAndArgumentsEndTheProcessWithOneLineNamingThem) {
       {{"-p", "joy_btns:=[a, b]"}, "'joy_btns'"},
       {{"-p", "joy_btns:=true"}, "'joy_btns'"},
       {{"-p", "enable_button:=-2"}, "'enable_button'"},
+      {{"-p", "coalesce_interval_ms:=-1"}, "'coalesce_interval_ms'"},
+      {{"-p", "coalesce_interval_ms:=101"}, "'coalesce_interval_ms'"},
       {{"--no-such-flag"}, "'--no-such-flag'"},
   };
   for (const auto & [arguments, named] : cases) {

@@ -29,7 +29,8 @@ NODE_SOURCES = [ROOT / 'src/tavrin_arm_teleop' / name for name in (
     'joystick_decoding.cpp', 'dispatcher.cpp', 'arm_requests.cpp', 'main.cpp')] + [
     ROOT / 'include/tavrin_arm_teleop/teleop_node.hpp']
 PARAMETERS = {
-    'deadzone': float, 'joy_dev': str, 'joy_axis': list, 'joy_btns': list, 'enable_button': int}
+    'deadzone': float, 'joy_dev': str, 'joy_axis': list, 'joy_btns': list, 'enable_button': int,
+    'coalesce_interval_ms': int}
 ROLE_ENTRIES = (0, 1, 2, 3, 4, 6, 7)  # entry 5 of joy_btns has no role
 
 # What the Linux joystick driver reports for each preset's controller.
@@ -47,7 +48,7 @@ def parameters_of(path):
 
 class ParameterFiles(unittest.TestCase):
 
-    def test_every_file_sets_the_four_parameters_with_their_types(self):
+    def test_every_file_sets_every_parameter_with_its_type(self):
         files = sorted(CONFIG.glob('*.yaml'))
         self.assertEqual([path.name for path in files],
                          ['playstation.yaml', 'teleop.yaml', 'xbox.yaml'])
@@ -74,12 +75,16 @@ class ParameterFiles(unittest.TestCase):
         buttons = re.search(r'joy_btns_\{([0-9, ]+)\}', source).group(1)
         self.assertIn('declare_parameter("enable_button", kNoEnableButton)', source)
         enable_button = re.search(r'kNoEnableButton = (-?[0-9]+);', source).group(1)
+        self.assertIn('declare_parameter("coalesce_interval_ms", kDefaultCoalesceIntervalMs)',
+                      source)
+        window = re.search(r'kDefaultCoalesceIntervalMs = ([0-9]+);', source).group(1)
         self.assertEqual(parameters_of(CONFIG / 'teleop.yaml'), {
             'deadzone': float(deadzone),
             'joy_dev': joy_dev.group(1),
             'joy_axis': [int(entry) for entry in axis.split(',')],
             'joy_btns': [int(entry) for entry in buttons.split(',')],
             'enable_button': int(enable_button),
+            'coalesce_interval_ms': int(window),
         })
 
     def test_presets_fit_their_controller(self):
@@ -94,6 +99,7 @@ class ParameterFiles(unittest.TestCase):
                 self.assertEqual({axes[2], axes[5]}, layout['trigger_axes'])
                 self.assertFalse({axes[0], axes[1], axes[3], axes[4]} & layout['trigger_axes'])
                 self.assertEqual(parameters['enable_button'], -1, 'presets leave it off')
+                self.assertEqual(parameters['coalesce_interval_ms'], 10, 'presets keep the default')
                 roles = [buttons[entry] for entry in ROLE_ENTRIES]
                 self.assertEqual(len(set(roles)), len(roles), 'two roles share a button')
                 self.assertFalse(set(roles) & layout['trigger_buttons'],
