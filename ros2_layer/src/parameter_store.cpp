@@ -198,7 +198,8 @@ rcl_interfaces::msg::ListParametersResult ParameterStore::list(
     const std::vector<std::string> & prefixes, uint64_t depth) const {
   std::lock_guard<std::mutex> lock(mutex_);
   rcl_interfaces::msg::ListParametersResult result;
-  for (const auto & [name, entry] : declared_) {
+  for (const auto & declared : declared_) {
+    const std::string & name = declared.first;
     // As rclcpp counts it, the part below a prefix starts with its separator.
     const bool listed =
         prefixes.empty()
