@@ -69,14 +69,14 @@ class ParameterFiles(unittest.TestCase):
 
     def test_default_file_holds_the_node_defaults(self):
         source = ''.join(path.read_text() for path in NODE_SOURCES)
-        deadzone = re.search(r'declare_parameter\("deadzone", ([0-9.]+)\)', source).group(1)
-        joy_dev = re.search(r'declare_parameter\("joy_dev", std::string\("([^"]+)"\)\)', source)
+        deadzone = re.search(r'declare_parameter\(\s*"deadzone", ([0-9.]+)', source).group(1)
+        joy_dev = re.search(r'declare_parameter\(\s*"joy_dev", std::string\("([^"]+)"\)', source)
         axis = re.search(r'joy_axis_\{([0-9, ]+)\}', source).group(1)
         buttons = re.search(r'joy_btns_\{([0-9, ]+)\}', source).group(1)
-        self.assertIn('declare_parameter("enable_button", kNoEnableButton)', source)
+        self.assertRegex(source, r'declare_parameter\(\s*"enable_button", kNoEnableButton')
         enable_button = re.search(r'kNoEnableButton = (-?[0-9]+);', source).group(1)
-        self.assertIn('declare_parameter("coalesce_interval_ms", kDefaultCoalesceIntervalMs)',
-                      source)
+        self.assertRegex(source,
+                         r'declare_parameter\(\s*"coalesce_interval_ms", kDefaultCoalesceIntervalMs')
         window = re.search(r'kDefaultCoalesceIntervalMs = ([0-9]+);', source).group(1)
         self.assertEqual(parameters_of(CONFIG / 'teleop.yaml'), {
             'deadzone': float(deadzone),
