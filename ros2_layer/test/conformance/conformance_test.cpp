@@ -193,8 +193,8 @@ void expectQos(const std::map<std::string, Endpoint> & endpoints, const Expected
   }
 }
 
-TEST_F(Conformance, PublicationsCarryRosTopicAndTypeNamesAndTheirQos) {
-  const std::vector<Expected> expected = {
+TEST_F(Conformance, EndpointsCarryRosNamesTypesAndQosAndServicesPairThemThroughUserData) {
+  const std::vector<Expected> writers = {
       {"rt/chatter", "std_msgs::msg::dds_::String_", DDS_RELIABILITY_RELIABLE, 7,
        DDS_DURABILITY_VOLATILE},
       {"rt/cmd_vel", "geometry_msgs::msg::dds_::Twist_", DDS_RELIABILITY_BEST_EFFORT, 3,
@@ -206,22 +206,7 @@ TEST_F(Conformance, PublicationsCarryRosTopicAndTypeNamesAndTheirQos) {
       {"rq/probeRequest", "std_srvs::srv::dds_::SetBool_Request_", DDS_RELIABILITY_RELIABLE, 10,
        DDS_DURABILITY_VOLATILE},
   };
-  std::vector<std::string> topics;
-  for (const Expected & entry : expected) {
-    topics.push_back(entry.topic);
-  }
-  const auto publications = discover(DDS_BUILTIN_TOPIC_DCPSPUBLICATION, topics);
-  for (const Expected & entry : expected) {
-    expectQos(publications, entry);
-  }
-  bool autodispose = true;
-  ASSERT_TRUE(
-      dds_qget_writer_data_lifecycle(publications.at("rt/chatter").qos.get(), &autodispose));
-  EXPECT_FALSE(autodispose);
-}
-
-TEST_F(Conformance, SubscriptionsCarryRosTopicAndTypeNamesAndTheirQos) {
-  const std::vector<Expected> expected = {
+  const std::vector<Expected> readers = {
       {"rt/joy", "sensor_msgs::msg::dds_::Joy_", DDS_RELIABILITY_BEST_EFFORT, 4,
        DDS_DURABILITY_VOLATILE},
       {"rq/toggleRequest", "std_srvs::srv::dds_::SetBool_Request_", DDS_RELIABILITY_RELIABLE, 10,
@@ -229,29 +214,31 @@ TEST_F(Conformance, SubscriptionsCarryRosTopicAndTypeNamesAndTheirQos) {
       {"rr/probeReply", "std_srvs::srv::dds_::SetBool_Response_", DDS_RELIABILITY_RELIABLE, 10,
        DDS_DURABILITY_VOLATILE},
   };
-  std::vector<std::string> topics;
-  for (const Expected & entry : expected) {
-    topics.push_back(entry.topic);
+  std::map<std::string, Endpoint> found;
+  for (const auto & [builtin, expected] :
+       {std::pair{DDS_BUILTIN_TOPIC_DCPSPUBLICATION, writers},
+        std::pair{DDS_BUILTIN_TOPIC_DCPSSUBSCRIPTION, readers}}) {
+    std::vector<std::string> topics;
+    for (const Expected & entry : expected) {
+      topics.push_back(entry.topic);
+    }
+    const auto endpoints = discover(builtin, topics);
+    for (const Expected & entry : expected) {
+      expectQos(endpoints, entry);
+    }
+    found.insert(endpoints.begin(), endpoints.end());
   }
-  const auto subscriptions = discover(DDS_BUILTIN_TOPIC_DCPSSUBSCRIPTION, topics);
-  for (const Expected & entry : expected) {
-    expectQos(subscriptions, entry);
-  }
-}
+  bool autodispose = true;
+  ASSERT_TRUE(dds_qget_writer_data_lifecycle(found.at("rt/chatter").qos.get(), &autodispose));
+  EXPECT_FALSE(autodispose);
 
-TEST_F(Conformance, ServiceAndClientPairTheirEndpointsThroughUserData) {
-  const auto publications =
-      discover(DDS_BUILTIN_TOPIC_DCPSPUBLICATION, {"rr/toggleReply", "rq/probeRequest"});
-  const auto subscriptions =
-      discover(DDS_BUILTIN_TOPIC_DCPSSUBSCRIPTION, {"rq/toggleRequest", "rr/probeReply"});
-
-  const std::string service = userData(publications.at("rr/toggleReply"));
-  const std::string client = userData(publications.at("rq/probeRequest"));
+  const std::string service = userData(found.at("rr/toggleReply"));
+  const std::string client = userData(found.at("rq/probeRequest"));
   EXPECT_EQ(service.rfind("serviceid=", 0), 0u) << service;
   EXPECT_EQ(service.back(), ';');
-  EXPECT_EQ(userData(subscriptions.at("rq/toggleRequest")), service);
+  EXPECT_EQ(userData(found.at("rq/toggleRequest")), service);
   EXPECT_EQ(client.rfind("clientid=", 0), 0u) << client;
-  EXPECT_EQ(userData(subscriptions.at("rr/probeReply")), client);
+  EXPECT_EQ(userData(found.at("rr/probeReply")), client);
   EXPECT_NE(service.substr(10), client.substr(9));
 }
 

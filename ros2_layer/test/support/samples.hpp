@@ -8,6 +8,7 @@
 #include "geometry_msgs/msg/pose.hpp"
 #include "geometry_msgs/msg/twist.hpp"
 #include "rcl_interfaces/msg/parameter_descriptor.hpp"
+#include "rcl_interfaces/msg/parameter_type.hpp"
 #include "rcl_interfaces/msg/parameter_value.hpp"
 #include "rmw_dds_common/msg/participant_entities_info.hpp"
 #include "sensor_msgs/msg/joy.hpp"
