@@ -102,7 +102,6 @@ int main(int argc, char ** argv) {
       {"services", [&] { services(*node, keep); }},
       {"burst", [&] { burst(*node, keep, threads); }},
       {"conformance", [&] { conformance(*node, keep, threads); }},
-      {"spin", [] {}},
   };
   const auto found = modes.find(mode);
   if (found == modes.end()) {
@@ -112,7 +111,6 @@ int main(int argc, char ** argv) {
   found->second();
   announce("ready");
   rclcpp::spin(node);
-  announce("spin returned");
   rclcpp::shutdown();
   for (std::thread & thread : threads) {
     thread.join();
