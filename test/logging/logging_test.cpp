@@ -97,16 +97,16 @@ TEST(LoggerSetup, EachSettingIsReportedWhenNotSetOrUnusableAndDecidesWhatReaches
   for (const Case & test : cases) {
     SCOPED_TRACE(test.out);
     const WriterResult result = runLogWriter(test.run);
-    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.exit_status, 0) << result.out;
     EXPECT_EQ(result.out, test.out);
-    EXPECT_EQ(logging_test::reportedSeq(result), test.seq);
+    EXPECT_EQ(result.seq, test.seq);
     EXPECT_TRUE(result.journal_entries.empty()) << "the journal was written without being asked";
   }
 }
 
 TEST(LogLine, NumbersStartAtOneAndWrapToZeroAtThe128thMessage) {
   const WriterResult result = runLogWriter({.count = 130, .environment = kConsoleAtInfo});
-  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.exit_status, 0) << result.out;
   EXPECT_EQ(result.out, consoleLines(130));
   EXPECT_TRUE(result.out.starts_with("  1 [INFO] "));
   EXPECT_NE(result.out.find("\n  0 [INFO] thread 0 message 127 "), std::string::npos);
@@ -118,7 +118,7 @@ TEST(Journal, ReceivesMessagePriorityIdentifierAndCallSite) {
        .environment =
            {{"SPDLOG_STDOUT", "false"}, {"SPDLOG_SYSTEMD", "true"}, {"SPDLOG_LEVEL", "info"}},
        .journal = Journal::listening});
-  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.exit_status, 0) << result.out;
   EXPECT_EQ(result.out, "");
   ASSERT_EQ(result.journal_entries.size(), 2u);
   for (int index = 0; index < 2; ++index) {

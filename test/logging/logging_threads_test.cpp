@@ -29,7 +29,7 @@ TEST(LogThreads, FirstCallsFromManyThreadsSetUpOnceAndKeepEveryLineWhole) {
   constexpr int kCount = 100;
   const logging_test::WriterResult result =
       logging_test::runLogWriter({.count = kCount, .threads = kThreads});
-  ASSERT_EQ(result.exit_status, 0) << result.err;
+  ASSERT_EQ(result.exit_status, 0) << result.out;
 
   const std::vector<std::string> lines = splitLines(result.out);
   ASSERT_EQ(lines.size(), 3u + kThreads * kCount);
