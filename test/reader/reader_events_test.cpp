@@ -108,97 +108,20 @@ TEST(ReaderAxes, ValuesLeaveTheDeadBandWithoutAStepWithTheirSignInvertedAndNever
   }
 }
 
-TEST(ReaderEvents, GrowingAxesRestNewTriggersAndKeepEveryStoredValue) {
+TEST(ReaderEvents, OneControllerThroughIdlingUnknownEventsBurstsButtonsAndGrowingAxes) {
   Controller controller;
   ASSERT_NO_FATAL_FAILURE(controller.connect());
-  // A pulled trigger (axis 2) stays pulled when higher axes appear after it.
-  EXPECT_TRUE(controller.sendAndAwait(
-      {joyEvent(kAxis, 2, 32767)}, [](const Twist & twist) { return twist.linear.z == 1.0; }));
-  const auto after_growth = controller.sendAndAwait(
-      {joyEvent(kAxis, 4, 32767)}, [](const Twist & twist) { return twist.angular.y == -1.0; });
-  ASSERT_TRUE(after_growth);
-  EXPECT_EQ(after_growth->linear.z, 1.0);
-  // Axis 7 grows the array over trigger axis 5, which must rest, not read half pulled.
-  const auto over_trigger = controller.sendAndAwait(
-      {joyEvent(kAxis, 7, 32767), joyEvent(kAxis, 0, 32767)},
-      [](const Twist & twist) { return twist.linear.x == -1.0; });
-  ASSERT_TRUE(over_trigger);
-  EXPECT_EQ(over_trigger->angular.z, 0.0);
-  EXPECT_EQ(over_trigger->linear.z, 1.0);
-}
-
-TEST(ReaderEvents, ButtonPressAndReleaseAreEachHandedOverAtOnceInsideAnAxisWindow) {
-  Controller controller;
-  ASSERT_NO_FATAL_FAILURE(controller.connect());
-  // Coalesced like axes, each press would vanish with its release before the window ends.
-  controller.device.send({
-      joyEvent(kAxis, 0, 32767),
-      joyEvent(kButton, kJointSpaceButton, 1),
-      joyEvent(kButton, kJointSpaceButton, 0),
-      joyEvent(kButton, kCartesianSpaceButton, 1),
-      joyEvent(kButton, kCartesianSpaceButton, 0),
-  });
-  ASSERT_TRUE(controller.node->waitForOutput("cartesian_space button release..."));
-  ASSERT_TRUE(waitUntil([&] { return controller.peer.spaces().size() >= 2; }));
-  EXPECT_EQ(controller.peer.spaces(), (std::vector<bool>{true, false}));
-  for (const char * line :
-       {"joint_space button press...", "joint_space button release...",
-        "cartesian_space button press..."}) {
-    EXPECT_EQ(controller.node->countOutput(line), 1u) << line;
-  }
-}
-
-TEST(ReaderEvents, AxisEventsWithinTenMillisecondsAreHandedOverTogether) {
-  Controller controller;
-  ASSERT_NO_FATAL_FAILURE(controller.connect());
-  std::vector<js_event> burst;
-  for (int raw = 12000; raw < 32767; raw += 400) {
-    burst.push_back(joyEvent(kAxis, 0, static_cast<int16_t>(raw)));
-  }
-  burst.push_back(joyEvent(kAxis, 0, 32767));
-  const size_t before = controller.peer.twists().size();
-  ASSERT_TRUE(
-      controller.sendAndAwait(burst, [](const Twist & twist) { return twist.linear.x == -1.0; }));
-  const auto twists = controller.peer.twists();
-  size_t intermediate = 0;
-  for (size_t i = before; i < twists.size(); ++i) {
-    const double linear_x = twists[i].linear.x;
-    intermediate += linear_x != 0.0 && linear_x != -1.0 ? 1 : 0;
-  }
-  EXPECT_EQ(intermediate, 0u) << "values from inside the burst were handed over";
-
-  // A steady stream keeps the window's remaining time: hand-overs neither stop nor follow
-  // every event.
-  const size_t stream_start = controller.peer.twists().size();
-  size_t sent = 0;
-  for (const auto end = std::chrono::steady_clock::now() + 1s;
-       std::chrono::steady_clock::now() < end; ++sent) {
-    controller.device.send({joyEvent(kAxis, 1, static_cast<int16_t>(12000 + sent % 2 * 8000))});
-    std::this_thread::sleep_for(2ms);
-  }
-  const size_t handed_over = controller.peer.twists().size() - stream_start;
-  EXPECT_GE(handed_over, 30u);
-  if (sent >= 300) {
-    EXPECT_LE(handed_over, 200u) << sent << " events sent";
-  }
-}
-
-TEST(ReaderEvents, IdleControllerIsHandedOverAboutAHundredTimesASecond) {
-  Controller controller;
-  ASSERT_NO_FATAL_FAILURE(controller.connect());
-  const size_t before = controller.peer.twists().size();
+  auto & peer = controller.peer;
+  // Idle, the reader hands over about a hundred times a second.
+  size_t before = peer.twists().size();
   std::this_thread::sleep_for(2s);
-  const auto twists = controller.peer.twists();
+  auto twists = peer.twists();
   EXPECT_GE(twists.size() - before, 60u);
   EXPECT_LE(twists.size() - before, 300u);
   for (size_t i = before; i < twists.size(); ++i) {
     EXPECT_TRUE(isStill(twists[i]));
   }
-}
 
-TEST(ReaderEvents, UnknownEventTypeIsLoggedAndChangesNothing) {
-  Controller controller;
-  ASSERT_NO_FATAL_FAILURE(controller.connect());
   // Type 0x03 has both the button and the axis bit: taken for either, it would move the arm
   // or select joint space.
   const auto marker = controller.sendAndAwait(
@@ -212,7 +135,70 @@ TEST(ReaderEvents, UnknownEventTypeIsLoggedAndChangesNothing) {
   EXPECT_EQ(
       controller.node->countOutput(warning + "time=1235, value=32767, type=03h, number=0"), 1u);
   std::this_thread::sleep_for(200ms);
-  EXPECT_TRUE(controller.peer.spaces().empty());
+  EXPECT_TRUE(peer.spaces().empty());
+
+  // Axis events within ten milliseconds are handed over together.
+  std::vector<js_event> burst;
+  for (int raw = 12000; raw < 32767; raw += 400) {
+    burst.push_back(joyEvent(kAxis, 0, static_cast<int16_t>(raw)));
+  }
+  burst.push_back(joyEvent(kAxis, 0, 32767));
+  before = peer.twists().size();
+  ASSERT_TRUE(
+      controller.sendAndAwait(burst, [](const Twist & twist) { return twist.linear.x == -1.0; }));
+  twists = peer.twists();
+  size_t intermediate = 0;
+  for (size_t i = before; i < twists.size(); ++i) {
+    intermediate += twists[i].linear.x != 0.0 && twists[i].linear.x != -1.0 ? 1 : 0;
+  }
+  EXPECT_EQ(intermediate, 0u) << "values from inside the burst were handed over";
+
+  // Coalesced like axes, each press would vanish with its release before the window ends.
+  controller.device.send({
+      joyEvent(kAxis, 0, 32767),
+      joyEvent(kButton, kJointSpaceButton, 1),
+      joyEvent(kButton, kJointSpaceButton, 0),
+      joyEvent(kButton, kCartesianSpaceButton, 1),
+      joyEvent(kButton, kCartesianSpaceButton, 0),
+  });
+  ASSERT_TRUE(controller.node->waitForOutput("cartesian_space button release..."));
+  ASSERT_TRUE(waitUntil([&] { return peer.spaces().size() >= 2; }));
+  EXPECT_EQ(peer.spaces(), (std::vector<bool>{true, false}));
+  for (const char * line :
+       {"joint_space button press...", "joint_space button release...",
+        "cartesian_space button press..."}) {
+    EXPECT_EQ(controller.node->countOutput(line), 1u) << line;
+  }
+
+  // A pulled trigger (axis 2) stays pulled when higher axes appear after it.
+  EXPECT_TRUE(controller.sendAndAwait(
+      {joyEvent(kAxis, 2, 32767)}, [](const Twist & twist) { return twist.linear.z == 1.0; }));
+  const auto after_growth = controller.sendAndAwait(
+      {joyEvent(kAxis, 4, 32767)}, [](const Twist & twist) { return twist.angular.y == -1.0; });
+  ASSERT_TRUE(after_growth);
+  EXPECT_EQ(after_growth->linear.z, 1.0);
+  // Axis 7 grows the array over trigger axis 5, which must rest, not read half pulled.
+  const auto over_trigger = controller.sendAndAwait(
+      {joyEvent(kAxis, 7, 32767), joyEvent(kAxis, 0, -32767)},
+      [](const Twist & twist) { return twist.linear.x == 1.0; });
+  ASSERT_TRUE(over_trigger);
+  EXPECT_EQ(over_trigger->angular.z, 0.0);
+  EXPECT_EQ(over_trigger->linear.z, 1.0);
+
+  // A steady stream keeps the window's remaining time: hand-overs neither stop nor follow
+  // every event.
+  const size_t stream_start = peer.twists().size();
+  size_t sent = 0;
+  for (const auto end = std::chrono::steady_clock::now() + 1s;
+       std::chrono::steady_clock::now() < end; ++sent) {
+    controller.device.send({joyEvent(kAxis, 1, static_cast<int16_t>(12000 + sent % 2 * 8000))});
+    std::this_thread::sleep_for(2ms);
+  }
+  const size_t handed_over = peer.twists().size() - stream_start;
+  EXPECT_GE(handed_over, 30u);
+  if (sent >= 300) {
+    EXPECT_LE(handed_over, 200u) << sent << " events sent";
+  }
 }
 
 }  // namespace
