@@ -6,6 +6,7 @@
 #include <dds/ddsi/ddsi_serdata.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -66,6 +67,22 @@ std::string userData(const Endpoint & endpoint) {
   return text;
 }
 
+/// Calls `visit` with each valid sample that `reader` has of the built-in topic type T.
+template <typename T, typename Visit>
+void visitSamples(dds_entity_t reader, Visit visit) {
+  void * samples[64] = {};
+  dds_sample_info_t infos[64];
+  const dds_return_t count = dds_take(reader, samples, infos, 64, 64);
+  for (dds_return_t i = 0; i < count; ++i) {
+    if (infos[i].valid_data) {
+      visit(*static_cast<const T *>(samples[i]));
+    }
+  }
+  if (count > 0) {
+    dds_return_loan(reader, samples, count);
+  }
+}
+
 class Conformance : public test_support::LayerTest {
 protected:
   void SetUp() override {
@@ -86,33 +103,21 @@ protected:
       dds_entity_t builtin_topic, const std::vector<std::string> & topics) {
     ros2_layer::Entity reader(dds_create_reader(raw_->handle(), builtin_topic, nullptr, nullptr));
     std::map<std::string, Endpoint> found;
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    auto complete = [&] {
-      for (const std::string & topic : topics) {
-        if (found.count(topic) == 0) {
-          return false;
-        }
-      }
-      return true;
-    };
-    while (!complete() && std::chrono::steady_clock::now() < deadline) {
-      void * samples[64] = {};
-      dds_sample_info_t infos[64];
-      const dds_return_t count = dds_take(reader.get(), samples, infos, 64, 64);
-      for (dds_return_t i = 0; i < count; ++i) {
-        const auto * endpoint = static_cast<const dds_builtintopic_endpoint_t *>(samples[i]);
-        if (infos[i].valid_data && std::string(endpoint->topic_name) != "ros_discovery_info") {
-          std::shared_ptr<dds_qos_t> qos(dds_create_qos(), dds_delete_qos);
-          dds_copy_qos(qos.get(), endpoint->qos);
-          found[endpoint->topic_name] =
-              Endpoint{endpoint->type_name, endpoint->key, endpoint->participant_key, qos};
-        }
-      }
-      if (count > 0) {
-        dds_return_loan(reader.get(), samples, count);
-      }
-      std::this_thread::sleep_for(10ms);
-    }
+    tavrin_tools::waitUntil(
+        [&] {
+          visitSamples<dds_builtintopic_endpoint_t>(reader.get(), [&](const auto & endpoint) {
+            if (std::string(endpoint.topic_name) != "ros_discovery_info") {
+              std::shared_ptr<dds_qos_t> qos(dds_create_qos(), dds_delete_qos);
+              dds_copy_qos(qos.get(), endpoint.qos);
+              found[endpoint.topic_name] =
+                  Endpoint{endpoint.type_name, endpoint.key, endpoint.participant_key, qos};
+            }
+          });
+          return std::all_of(topics.begin(), topics.end(), [&](const std::string & topic) {
+            return found.count(topic) == 1;
+          });
+        },
+        60s);
     return found;
   }
 
@@ -248,26 +253,19 @@ TEST_F(Conformance, ParticipantAnnouncesTheDefaultEnclave) {
   ros2_layer::Entity reader(
       dds_create_reader(raw_->handle(), DDS_BUILTIN_TOPIC_DCPSPARTICIPANT, nullptr, nullptr));
   std::string enclave;
-  const auto deadline = std::chrono::steady_clock::now() + 60s;
-  while (enclave.empty() && std::chrono::steady_clock::now() < deadline) {
-    void * samples[16] = {};
-    dds_sample_info_t infos[16];
-    const dds_return_t count = dds_read(reader.get(), samples, infos, 16, 16);
-    for (dds_return_t i = 0; i < count; ++i) {
-      const auto * participant = static_cast<const dds_builtintopic_participant_t *>(samples[i]);
-      void * data = nullptr;
-      size_t size = 0;
-      if (infos[i].valid_data && sameGuid(participant->key, peer) &&
-          dds_qget_userdata(participant->qos, &data, &size)) {
-        enclave.assign(static_cast<const char *>(data), size);
-        dds_free(data);
-      }
-    }
-    if (count > 0) {
-      dds_return_loan(reader.get(), samples, count);
-    }
-    std::this_thread::sleep_for(10ms);
-  }
+  tavrin_tools::waitUntil(
+      [&] {
+        visitSamples<dds_builtintopic_participant_t>(reader.get(), [&](const auto & participant) {
+          void * data = nullptr;
+          size_t size = 0;
+          if (sameGuid(participant.key, peer) && dds_qget_userdata(participant.qos, &data, &size)) {
+            enclave.assign(static_cast<const char *>(data), size);
+            dds_free(data);
+          }
+        });
+        return !enclave.empty();
+      },
+      60s);
   EXPECT_EQ(enclave, "enclave=/;");
 }
 
