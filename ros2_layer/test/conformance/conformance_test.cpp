@@ -67,7 +67,7 @@ std::string userData(const Endpoint & endpoint) {
   return text;
 }
 
-/// Calls `visit` with each valid sample that `reader` has of the built-in topic type T.
+/// Takes what `reader` has of the built-in topic type T and calls `visit` with each valid sample.
 template <typename T, typename Visit>
 void visitSamples(dds_entity_t reader, Visit visit) {
   void * samples[64] = {};

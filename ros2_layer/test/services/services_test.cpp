@@ -1,5 +1,5 @@
-// Service calls between processes and threads: late servers, silence, several clients, deferred
-// replies and shutdown.
+// Service calls between processes and threads: late servers, silence, several clients and
+// shutdown.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -97,35 +97,6 @@ TEST_F(Services, ClientsOfWorkerThreadsEachGetTheirOwnReplyWhileTheExecutorSpins
   executor.cancel();
   spinner.join();
   EXPECT_EQ(answered.load(), 3);
-}
-
-TEST_F(Services, DeferredServiceRepliesFromAnotherThread) {
-  std::shared_ptr<rclcpp::Service<SetBool>> service;
-  std::vector<std::thread> repliers;
-  service = node_->create_service<SetBool>(
-      "deferred",
-      [&](std::shared_ptr<rmw_request_id_t> header, std::shared_ptr<SetBool::Request> request) {
-        repliers.emplace_back([&service, header, request] {
-          std::this_thread::sleep_for(50ms);
-          SetBool::Response response;
-          response.success = request->data;
-          response.message = "later";
-          service->send_response(*header, response);
-        });
-      });
-  auto client = node_->create_client<SetBool>("deferred");
-  ASSERT_TRUE(client->wait_for_service(60s));
-
-  auto result = client->async_send_request(setBool(true));
-
-  ASSERT_EQ(
-      rclcpp::spin_until_future_complete(node_, result, 60s), rclcpp::FutureReturnCode::SUCCESS);
-  for (std::thread & replier : repliers) {
-    replier.join();
-  }
-  const auto response = result.get();
-  EXPECT_TRUE(response->success);
-  EXPECT_EQ(response->message, "later");
 }
 
 TEST_F(Services, ShutdownEndsAWaitForServiceAndRefusesNewClients) {
