@@ -5,9 +5,19 @@
 #include <cstdint>
 #include <vector>
 
+#include "action_msgs/msg/goal_status_array.hpp"
+#include "builtin_interfaces/msg/duration.hpp"
 #include "cdr.hpp"
+#include "rcl_interfaces/msg/parameter_descriptor.hpp"
+#include "rcl_interfaces/msg/parameter_type.hpp"
+#include "rcl_interfaces/msg/parameter_value.hpp"
+#include "rmw_dds_common/msg/participant_entities_info.hpp"
 #include "rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp"
-#include "samples.hpp"
+#include "sensor_msgs/msg/joy.hpp"
+#include "std_msgs/msg/int32_multi_array.hpp"
+#include "std_msgs/msg/string.hpp"
+#include "std_srvs/srv/set_bool.hpp"
+#include "tavrin_protocol/action/arm_task_decision.hpp"
 
 namespace {
 
@@ -114,10 +124,56 @@ TEST(CdrEncoding, RequestHeaderPrecedesTheGoalAndDoublesAlignToEight) {
   EXPECT_EQ(decoded_header.sequence_number, header.sequence_number);
 }
 
-TEST(CdrEncoding, EveryCarriedTypeComesBackWithItsValues) {
-  samples::forEach([](const char * name, auto sample) {
-    EXPECT_EQ(decode<decltype(sample)>(encode(sample)), sample) << name;
-  });
+TEST(CdrEncoding, EveryKindOfMemberComesBackWithItsValue) {
+  // Between them and the cases above: every primitive type, fixed arrays, bounded and unbounded
+  // sequences of primitives (bool among them), of strings and of nested messages.
+  builtin_interfaces::msg::Duration duration;
+  duration.sec = -3;
+  duration.nanosec = 999999999;
+  EXPECT_EQ(decode<decltype(duration)>(encode(duration)), duration);
+
+  rcl_interfaces::msg::ParameterValue value;
+  value.type = rcl_interfaces::msg::ParameterType::PARAMETER_STRING_ARRAY;
+  value.bool_value = true;
+  value.integer_value = -9000000000LL;
+  value.double_value = 0.3;
+  value.string_value = "grab the cup \xc3\xa9 \t\n";
+  value.byte_array_value = {0x00, 0xff, 0x7f};
+  value.bool_array_value = {true, false, true, true, false};
+  value.integer_array_value = {1, 2, -3};
+  value.double_array_value = {0.5, -0.25, 1e300, -0.0};
+  value.string_array_value = {"a", "", "ccc"};
+  EXPECT_EQ(decode<decltype(value)>(encode(value)), value);
+
+  rcl_interfaces::msg::ParameterDescriptor descriptor;
+  descriptor.name = "speed_scale";
+  descriptor.read_only = true;
+  descriptor.floating_point_range.resize(1);
+  descriptor.floating_point_range[0].to_value = 1.0;
+  descriptor.floating_point_range[0].step = 0.1;
+  EXPECT_EQ(decode<decltype(descriptor)>(encode(descriptor)), descriptor);
+
+  action_msgs::msg::GoalStatusArray statuses;
+  statuses.status_list.resize(2);
+  for (uint8_t i = 0; i < 16; ++i) {
+    statuses.status_list[0].goal_info.goal_id.uuid[i] = static_cast<uint8_t>(1 + i);
+    statuses.status_list[1].goal_info.goal_id.uuid[i] = static_cast<uint8_t>(100 + i);
+  }
+  statuses.status_list[0].goal_info.stamp.sec = 1700000123;
+  statuses.status_list[0].goal_info.stamp.nanosec = 456789;
+  statuses.status_list[0].status = action_msgs::msg::GoalStatus::STATUS_EXECUTING;
+  statuses.status_list[1].status = action_msgs::msg::GoalStatus::STATUS_ABORTED;
+  EXPECT_EQ(decode<decltype(statuses)>(encode(statuses)), statuses);
+
+  rmw_dds_common::msg::ParticipantEntitiesInfo info;
+  for (uint8_t i = 0; i < 24; ++i) {
+    info.gid.data[i] = static_cast<uint8_t>(200 + i);
+  }
+  info.node_entities_info_seq.resize(1);
+  info.node_entities_info_seq[0].node_namespace = "/arm";
+  info.node_entities_info_seq[0].node_name = "teleop";
+  info.node_entities_info_seq[0].writer_gid_seq = {info.gid, info.gid};
+  EXPECT_EQ(decode<decltype(info)>(encode(info)), info);
 }
 
 TEST(CdrDecoding, ReadsBigEndianAndRejectsTruncatedOrUnterminatedData) {
