@@ -1,4 +1,5 @@
-// The parameter files shipped in config/ as the node reads them with --params-file.
+// The parameter files shipped in config/ as the node reads them with --params-file (how node keys
+// and wildcards select parameters is the layer's parameters test).
 #include <gtest/gtest.h>
 
 #include <string>

@@ -279,32 +279,7 @@ TEST_F(Conformance, MessagePayloadIsLittleEndianCdrPaddedToFourBytes) {
   EXPECT_EQ(bytes, expected);
 }
 
-TEST_F(Conformance, RequestPayloadStartsWithClientIdAndSequenceNumber) {
-  ros2_layer::Entity reader = rawReader("rq/probeRequest", membersOf<SetBool::Request>(), true);
-
-  const Bytes first = takeBytes(reader.get());
-  const Bytes second = takeBytes(reader.get());
-
-  ASSERT_EQ(first.size(), 24u);
-  ASSERT_EQ(second.size(), 24u);
-  const Bytes encapsulation{0x00, 0x01, 0x00, 0x00};
-  EXPECT_TRUE(std::equal(encapsulation.begin(), encapsulation.end(), first.begin()));
-  uint64_t first_client = 0;
-  uint64_t second_client = 0;
-  int64_t first_sequence = 0;
-  int64_t second_sequence = 0;
-  std::memcpy(&first_client, first.data() + 4, 8);
-  std::memcpy(&second_client, second.data() + 4, 8);
-  std::memcpy(&first_sequence, first.data() + 12, 8);
-  std::memcpy(&second_sequence, second.data() + 12, 8);
-  EXPECT_NE(first_client, 0u);
-  EXPECT_EQ(first_client, second_client);
-  EXPECT_GE(first_sequence, 1);
-  EXPECT_EQ(second_sequence, first_sequence + 1);
-  EXPECT_EQ(Bytes(first.begin() + 20, first.end()), (Bytes{0x01, 0x00, 0x00, 0x00}));
-}
-
-TEST_F(Conformance, ReplyPayloadRepeatsTheRequestHeaderBeforeTheResponse) {
+TEST_F(Conformance, RequestsStartWithClientIdAndSequenceNumberAndRepliesRepeatThem) {
   ros2_layer::Entity replies = rawReader("rr/toggleReply", membersOf<SetBool::Response>(), true);
   auto node = std::make_shared<rclcpp::Node>("asker");
   auto client = node->create_client<SetBool>("toggle");
@@ -312,25 +287,46 @@ TEST_F(Conformance, ReplyPayloadRepeatsTheRequestHeaderBeforeTheResponse) {
   // Created once the service is ready: a request reader without a service id matched before the
   // service's own would make the client's readiness check accept it, as rmw_cyclonedds's would.
   ros2_layer::Entity requests = rawReader("rq/toggleRequest", membersOf<SetBool::Request>(), true);
-  auto request = std::make_shared<SetBool::Request>();
-  request->data = false;
+  Bytes first_sent;
+  for (const bool data : {false, true}) {
+    auto request = std::make_shared<SetBool::Request>();
+    request->data = data;
+    auto result = client->async_send_request(request);
+    ASSERT_EQ(
+        rclcpp::spin_until_future_complete(node, result, 60s), rclcpp::FutureReturnCode::SUCCESS);
+    const Bytes sent = takeBytes(requests.get());
+    const Bytes reply = takeBytes(replies.get());
 
-  auto result = client->async_send_request(request);
-  ASSERT_EQ(
-      rclcpp::spin_until_future_complete(node, result, 60s), rclcpp::FutureReturnCode::SUCCESS);
-  const Bytes sent = takeBytes(requests.get());
-  const Bytes reply = takeBytes(replies.get());
-
-  ASSERT_EQ(sent.size(), 24u);
-  Bytes expected{0x00, 0x01, 0x00, 0x00};
-  expected.insert(expected.end(), sent.begin() + 4, sent.begin() + 20);
-  const Bytes payload{0x01, 0x00, 0x00, 0x00, 0x0a, 0x00, 0x00, 0x00, 'w',  'a',
-                      's',  ' ',  'f',  'a',  'l',  's',  'e',  0x00, 0x00, 0x00};
-  expected.insert(expected.end(), payload.begin(), payload.end());
-  EXPECT_EQ(reply, expected);
-  int64_t sequence = 0;
-  std::memcpy(&sequence, sent.data() + 12, 8);
-  EXPECT_EQ(sequence, result.request_id);
+    ASSERT_EQ(sent.size(), 24u);
+    const Bytes encapsulation{0x00, 0x01, 0x00, 0x00};
+    EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 4), encapsulation);
+    EXPECT_EQ(Bytes(sent.begin() + 20, sent.end()), (Bytes{data, 0x00, 0x00, 0x00}));
+    // The reply: the request's header, then success (the opposite) and the message, padded.
+    Bytes expected = encapsulation;
+    expected.insert(expected.end(), sent.begin() + 4, sent.begin() + 20);
+    const std::string message = data ? "was true" : "was false";
+    expected.insert(expected.end(), {!data, 0, 0, 0, uint8_t(message.size() + 1), 0, 0, 0});
+    expected.insert(expected.end(), message.begin(), message.end());
+    expected.resize((expected.size() + 4) / 4 * 4, 0x00);
+    EXPECT_EQ(reply, expected);
+    uint64_t client_id = 0;
+    int64_t sequence = 0;
+    std::memcpy(&client_id, sent.data() + 4, 8);
+    std::memcpy(&sequence, sent.data() + 12, 8);
+    EXPECT_NE(client_id, 0u);
+    EXPECT_EQ(sequence, result.request_id);
+    if (first_sent.empty()) {
+      first_sent = sent;
+    } else {
+      // One client: the same id, and the next number.
+      EXPECT_EQ(
+          Bytes(sent.begin() + 4, sent.begin() + 12),
+          Bytes(first_sent.begin() + 4, first_sent.begin() + 12));
+      int64_t first_sequence = 0;
+      std::memcpy(&first_sequence, first_sent.data() + 12, 8);
+      EXPECT_EQ(sequence, first_sequence + 1);
+    }
+  }
 }
 
 TEST_F(Conformance, DiscoveryInfoListsTheNodeWithItsReaderAndWriterGids) {
