@@ -46,27 +46,6 @@ std_msgs::msg::String text(const std::string & data) {
   return message;
 }
 
-/// Publishes 1..5 on a transient-local keep-last-3 topic now, and a burst of 1..20 on "burst"
-/// once two subscriptions are matched.
-void burst(rclcpp::Node & node, Keep & keep, std::vector<std::thread> & threads) {
-  auto history = node.create_publisher<std_msgs::msg::String>(
-      "history", rclcpp::QoS(3).reliable().transient_local());
-  for (int i = 1; i <= 5; ++i) {
-    history->publish(text(std::to_string(i)));
-  }
-  auto publisher =
-      node.create_publisher<std_msgs::msg::String>("burst", rclcpp::QoS(50).reliable());
-  keep.insert(keep.end(), {history, publisher});
-  threads.emplace_back([publisher] {
-    while (rclcpp::ok() && publisher->get_subscription_count() < 2) {
-      rclcpp::sleep_for(std::chrono::milliseconds(10));
-    }
-    for (int i = 1; i <= 20; ++i) {
-      publisher->publish(text(std::to_string(i)));
-    }
-  });
-}
-
 /// Endpoints whose names, types, QoS and payloads the conformance test inspects.
 void conformance(rclcpp::Node & node, Keep & keep, std::vector<std::thread> & threads) {
   auto chatter = node.create_publisher<std_msgs::msg::String>("chatter", rclcpp::QoS(7));
@@ -100,7 +79,6 @@ int main(int argc, char ** argv) {
   std::vector<std::thread> threads;
   const std::map<std::string, std::function<void()>> modes = {
       {"services", [&] { services(*node, keep); }},
-      {"burst", [&] { burst(*node, keep, threads); }},
       {"conformance", [&] { conformance(*node, keep, threads); }},
   };
   const auto found = modes.find(mode);
