@@ -87,4 +87,8 @@ function(tavrin_add_gtest name)
   endif()
   tavrin_add_test(${name} COMMAND $<TARGET_FILE:${name}> GTEST LABELS ${ARG_LABELS}
     ENVIRONMENT ${ARG_ENVIRONMENT} TIMEOUT ${ARG_TIMEOUT})
+  if("slow" IN_LIST ARG_LABELS)
+    # Started first, even without the timings of an earlier run: the rest fits in beside them.
+    set_tests_properties(${name} PROPERTIES COST 1000)
+  endif()
 endfunction()
