@@ -20,7 +20,7 @@ using Commands = std::vector<std::vector<int32_t>>;
 
 // Default button roles: 0 trigger reverse, 1 grab, 2 I/O off, 3 I/O on, 4 emergency stop,
 // 6 joint space, 7 cartesian space.
-Buttons pressed(std::initializer_list<int> buttons) {
+Buttons pressed(const std::vector<int> & buttons) {
   Buttons state(8, 0);
   for (const int button : buttons) {
     state[button] = 1;
@@ -123,21 +123,12 @@ TEST_F(Dispatch, MissingAndBrokenAxesCommandNoMotionAndNoneBeyondFullTravel) {
 
 TEST_F(Dispatch, SpaceButtonsAnnounceTheSpaceOncePerPress) {
   start();
-  send(kAtRest, pressed({6}));
-  send(kAtRest, pressed({6}));
-  send(kAtRest, pressed({}));
-  send(kAtRest, pressed({7}));
-  send(kAtRest, pressed({7}));
-  send(kAtRest, pressed({}));
   // Both pressed together: joint space wins; releasing joint with cartesian held hands over.
-  send(kAtRest, pressed({6, 7}));
-  send(kAtRest, pressed({7}));
-  send(kAtRest, pressed({}));
   // Cartesian held, then joint pressed too: joint; releasing joint then announces nothing.
-  send(kAtRest, pressed({7}));
-  send(kAtRest, pressed({6, 7}));
-  send(kAtRest, pressed({7}));
-  send(kAtRest, pressed({}));
+  for (const auto & held : std::vector<std::vector<int>>{
+           {6}, {6}, {}, {7}, {7}, {}, {6, 7}, {7}, {}, {7}, {6, 7}, {7}, {}}) {
+    send(kAtRest, pressed(held));
+  }
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(peer_.spaces(), (std::vector<bool>{true, false, true, false, false, true}));
   EXPECT_EQ(node_->countOutput("joint_space button press..."), 3u);
@@ -206,13 +197,9 @@ TEST_F(Dispatch, EnableButtonGatesMotionAndNoOtherButton) {
 
 TEST_F(Dispatch, GrabAndEstopPressesAreAdmittedOneAtATime) {
   start();
-  send(kAtRest, pressed({1}));
-  send(kAtRest, pressed({1}));
-  send(kAtRest, pressed({}));
-  send(kAtRest, pressed({1}));
-  send(kAtRest, pressed({4}));
-  send(kAtRest, pressed({}));
-  send(kAtRest, pressed({4}));
+  for (const auto & held : std::vector<std::vector<int>>{{1}, {1}, {}, {1}, {4}, {}, {4}}) {
+    send(kAtRest, pressed(held));
+  }
   ASSERT_TRUE(node_->waitForOutput("please wait..."));
   EXPECT_EQ(node_->countOutput("Arm grab button press, send trash grab goal..."), 2u);
   EXPECT_EQ(node_->countOutput("ArmTaskDecision goal start..."), 1u);
