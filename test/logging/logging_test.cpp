@@ -1,5 +1,9 @@
+#include <cstdio>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
@@ -134,4 +138,45 @@ TEST(Journal, ReceivesMessagePriorityIdentifierAndCallSite) {
     EXPECT_EQ(fields["CODE_LINE"], std::to_string(writerCallLine()));
     EXPECT_EQ(fields["CODE_FUNC"], "writeMessages");
   }
+}
+
+TEST(LogThreads, FirstCallsFromManyThreadsSetUpOnceAndKeepEveryLineWhole) {
+  constexpr int kThreads = 8;
+  constexpr int kCount = 100;
+  const WriterResult result = runLogWriter({.count = kCount, .threads = kThreads});
+  ASSERT_EQ(result.exit_status, 0) << result.out;
+
+  std::vector<std::string> lines;
+  std::istringstream stream(result.out);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), 3u + kThreads * kCount);
+  EXPECT_EQ(
+      result.out.substr(0, kStdoutNotSet.size() + kSystemdNotSet.size() + kLevelNotSet.size()),
+      kStdoutNotSet + kSystemdNotSet + kLevelNotSet);
+
+  std::set<std::pair<int, int>> messages;
+  std::multiset<int> numbers;
+  for (size_t index = 3; index < lines.size(); ++index) {
+    int number = -1;
+    int thread = -1;
+    int message = -1;
+    std::sscanf(lines[index].c_str(), "%d [INFO] thread %d message %d", &number, &thread, &message);
+    EXPECT_EQ(
+        lines[index],
+        fmt::format("{:3d} [INFO] thread {} message {} body", number, thread, message));
+    messages.emplace(thread, message);
+    numbers.insert(number);
+  }
+  EXPECT_EQ(messages.size(), static_cast<size_t>(kThreads * kCount))
+      << "a message was lost or doubled";
+
+  // Each call numbers its line by its own increment, so the numbers are 1..800 modulo 128 in
+  // some order: a lost or shared increment shows up as a missing or doubled number.
+  std::multiset<int> expected_numbers;
+  for (int number = 1; number <= kThreads * kCount; ++number) {
+    expected_numbers.insert(number % 128);
+  }
+  EXPECT_EQ(numbers, expected_numbers);
 }
