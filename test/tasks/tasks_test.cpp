@@ -165,10 +165,11 @@ TEST(GrabServer, GoneOrRestartedMidTaskFreesTheButtonForTheServerThatAnswersNow)
     const char * given_up;
   };
   // A stopped server cancels its goals as it goes, unless it is gone before the result is out.
-  // A killed server's lease runs on for seconds: its successor answers for the action meanwhile
-  // and must be the one the next press reaches.
+  // A killed server says no goodbye: the node learns of it when its lease runs out. Meanwhile a
+  // successor answers for the action and must be the one the next press reaches.
   const std::vector<Case> cases{
       {"stopped", SIGTERM, false, "ArmTaskDecision goal finished!"},
+      {"killed", SIGKILL, false, "ArmTaskDecision server lost"},
       {"killed and restarted at once", SIGKILL, true, "server no longer knows the goal"},
   };
   for (const Case & test : cases) {
@@ -187,8 +188,9 @@ TEST(GrabServer, GoneOrRestartedMidTaskFreesTheButtonForTheServerThatAnswersNow)
       server = std::make_unique<ChildProcess>(std::vector<std::string>{TAVRIN_ARM_TASK_SERVER});
       ASSERT_TRUE(server->waitForOutput("arm task server ready"));
     }
-    // The operator tries again two seconds later.
+    // The operator tries again two seconds later, or once a killed server is known to be gone.
     std::this_thread::sleep_for(2s);
+    EXPECT_TRUE(node.waitForOutput(test.given_up, 60s)) << test.name << node.output();
     EXPECT_EQ(node.countOutput(test.given_up), 1u) << test.name << node.output();
     EXPECT_EQ(node.countOutput("ArmTaskDecision goal finished!"), 1u) << test.name;
     ASSERT_TRUE(peer.sendJoy(kAtRest, kReleased));

@@ -33,4 +33,9 @@ TEST(ParameterValue, ConvertsFromItsMessageAndFromNarrowerTypes) {
   EXPECT_THROW(rclcpp::ParameterValue{unknown}, std::runtime_error);
 }
 
+TEST(Exceptions, NameValidationErrorPointsAtTheOffendingCharacter) {
+  const rclcpp::exceptions::InvalidTopicNameError error("a b", "must not contain spaces", 1);
+  EXPECT_STREQ(error.what(), "Invalid topic name: must not contain spaces:\n  'a b'\n    ^\n");
+}
+
 }  // namespace
