@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,17 @@ TEST(Startup, ShortRemapTablesArePaddedAndLongOnesLoggedWhole) {
       {"-p", "joy_dev:=none", "-p", "joy_btns:=[0, 1, 2, 3, 4, 5, 6, 7, 8, 9]"});
   ASSERT_TRUE(ten_buttons.waitForOutput("Joy buttons remap9: 9"));
   EXPECT_EQ(ten_buttons.countOutput("Joy buttons remap"), 10u);
+}
+
+TEST(Startup, ParamsFileConfiguresLikeCommandLineOverrides) {
+  const std::string path = "/tmp/tavrin_startup_params_" + std::to_string(::getpid()) + ".yaml";
+  std::ofstream(path) << "tavrin_arm_teleop_node:\n  ros__parameters:\n"
+                         "    joy_dev: /joy\n    joy_axis: [5, 4]\n    deadzone: 0.5\n";
+  TeleopProcess node({"--params-file", path});
+  ASSERT_TRUE(node.waitForStartup());
+  std::remove(path.c_str());
+  const auto expected = startupLines("/joy", {5, 4, 0, 0, 0, 0}, {0, 1, 2, 3, 4, 5, 6, 7});
+  EXPECT_EQ(firstBodies(node, expected.size()), expected);
 }
 
 TEST(InputMode, JoyTopicSubscribesAndOtherValuesReadNothing) {

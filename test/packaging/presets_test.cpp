@@ -1,5 +1,4 @@
-// The parameter files shipped in config/ as the node reads them with --params-file (how node keys
-// and wildcards select parameters is the layer's parameters test).
+// The parameter files shipped in config/ as the node reads them with --params-file.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -6,6 +6,7 @@ Run: test_packaging.py SOURCE_DIR   (the repository root)
 
 import importlib.util
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -20,6 +21,11 @@ sys.dont_write_bytecode = True
 
 ROOT = pathlib.Path(sys.argv.pop(1) if len(sys.argv) > 1 else '.').resolve()
 CONFIG = ROOT / 'config'
+# The node's own files, whose parameter declarations the default file must match.
+NODE_SOURCES = [ROOT / 'src/tavrin_arm_teleop' / name for name in (
+    'teleop_node_impl.hpp', 'teleop_node.cpp', 'joystick_reader.cpp', 'joystick_decoding.hpp',
+    'joystick_decoding.cpp', 'dispatcher.cpp', 'arm_requests.cpp', 'main.cpp')] + [
+    ROOT / 'include/tavrin_arm_teleop/teleop_node.hpp']
 PARAMETERS = {
     'deadzone': float, 'joy_dev': str, 'joy_axis': list, 'joy_btns': list, 'enable_button': int}
 ROLE_ENTRIES = (0, 1, 2, 3, 4, 6, 7)  # entry 5 of joy_btns has no role
@@ -57,6 +63,22 @@ class ParameterFiles(unittest.TestCase):
                 self.assertGreaterEqual(len(parameters['joy_btns']), 8)
                 for entry in parameters['joy_axis'] + parameters['joy_btns']:
                     self.assertIs(type(entry), int)
+
+    def test_default_file_holds_the_node_defaults(self):
+        source = ''.join(path.read_text() for path in NODE_SOURCES)
+        deadzone = re.search(r'declare_parameter\("deadzone", ([0-9.]+)\)', source).group(1)
+        joy_dev = re.search(r'declare_parameter\("joy_dev", std::string\("([^"]+)"\)\)', source)
+        axis = re.search(r'joy_axis_\{([0-9, ]+)\}', source).group(1)
+        buttons = re.search(r'joy_btns_\{([0-9, ]+)\}', source).group(1)
+        self.assertIn('declare_parameter("enable_button", kNoEnableButton)', source)
+        enable_button = re.search(r'kNoEnableButton = (-?[0-9]+);', source).group(1)
+        self.assertEqual(parameters_of(CONFIG / 'teleop.yaml'), {
+            'deadzone': float(deadzone),
+            'joy_dev': joy_dev.group(1),
+            'joy_axis': [int(entry) for entry in axis.split(',')],
+            'joy_btns': [int(entry) for entry in buttons.split(',')],
+            'enable_button': int(enable_button),
+        })
 
     def test_presets_fit_their_controller(self):
         for name, layout in LAYOUTS.items():

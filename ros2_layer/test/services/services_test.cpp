@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,9 +86,14 @@ TEST_F(Services, ClientsOfWorkerThreadsEachGetTheirOwnReplyWhileTheExecutorSpins
     workers.emplace_back([&, data] {
       auto client = node_->create_client<SetBool>("toggle");
       ASSERT_TRUE(client->wait_for_service(60s));
-      auto result = client->async_send_request(setBool(data));
-      ASSERT_EQ(result.wait_for(60s), std::future_status::ready);
-      EXPECT_EQ(result.get()->message, data ? "was true" : "was false");
+      // The callback form: the executor's thread hands the reply over.
+      std::promise<std::string> reply;
+      client->async_send_request(setBool(data), [&](rclcpp::Client<SetBool>::SharedFuture done) {
+        reply.set_value(done.get()->message);
+      });
+      auto message = reply.get_future();
+      ASSERT_EQ(message.wait_for(60s), std::future_status::ready);
+      EXPECT_EQ(message.get(), data ? "was true" : "was false");
       ++answered;
     });
   }
