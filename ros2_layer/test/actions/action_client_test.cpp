@@ -4,13 +4,13 @@
 #include <signal.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -71,57 +71,47 @@ public:
   Client::SendGoalOptions options() {
     Client::SendGoalOptions options;
     options.goal_response_callback = [this](GoalHandle::SharedPtr goal_handle) {
-      update([&] {
-        responded_ = true;
-        accepted_handle_ = goal_handle;
-      });
+      std::lock_guard<std::mutex> lock(mutex_);
+      responded_ = true;
+      accepted_handle_ = goal_handle;
     };
     options.feedback_callback =
         [this](GoalHandle::SharedPtr, std::shared_ptr<const ArmTaskDecision::Feedback> feedback) {
-          update([&] { stages_.push_back(feedback->run_stage); });
+          std::lock_guard<std::mutex> lock(mutex_);
+          stages_.push_back(feedback->run_stage);
         };
     options.result_callback = [this](const GoalHandle::WrappedResult & result) {
-      update([&] { result_ = result; });
+      std::lock_guard<std::mutex> lock(mutex_);
+      result_ = result;
     };
     return options;
   }
 
   bool wait_for_response() {
-    return wait([this] { return responded_; });
+    return tavrin_tools::waitUntil(
+        [this] { return locked([this] { return responded_; }); }, kPatience);
   }
   bool wait_for_result() {
-    return wait([this] { return result_.has_value(); });
+    return tavrin_tools::waitUntil([this] { return result().has_value(); }, kPatience);
   }
-
   GoalHandle::SharedPtr accepted_handle() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return accepted_handle_;
+    return locked([this] { return accepted_handle_; });
   }
   std::vector<int> stages() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return stages_;
+    return locked([this] { return stages_; });
   }
   std::optional<GoalHandle::WrappedResult> result() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return result_;
+    return locked([this] { return result_; });
   }
 
 private:
-  template <typename Change>
-  void update(Change change) {
-    // Notified under the lock: once a waiter sees the change, this recorder may be destroyed.
+  template <typename Read>
+  std::invoke_result_t<Read> locked(Read read) {
     std::lock_guard<std::mutex> lock(mutex_);
-    change();
-    changed_.notify_all();
-  }
-  template <typename Predicate>
-  bool wait(Predicate predicate) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, kPatience, predicate);
+    return read();
   }
 
   std::mutex mutex_;
-  std::condition_variable changed_;
   bool responded_ = false;
   GoalHandle::SharedPtr accepted_handle_;
   std::vector<int> stages_;
