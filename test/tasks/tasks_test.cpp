@@ -192,6 +192,8 @@ TEST(GrabServer, GoneOrRestartedMidTaskFreesTheButtonForTheServerThatAnswersNow)
     std::this_thread::sleep_for(2s);
     EXPECT_TRUE(node.waitForOutput(test.given_up, 60s)) << test.name << node.output();
     EXPECT_EQ(node.countOutput(test.given_up), 1u) << test.name << node.output();
+    // The worker logs that it gave up, then that the goal is finished.
+    EXPECT_TRUE(node.waitForOutput("ArmTaskDecision goal finished!")) << test.name;
     EXPECT_EQ(node.countOutput("ArmTaskDecision goal finished!"), 1u) << test.name;
     ASSERT_TRUE(peer.sendJoy(kAtRest, kReleased));
     ASSERT_TRUE(peer.sendJoy(kAtRest, kGrab));
