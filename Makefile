@@ -91,8 +91,9 @@ fuzz: build-fuzz
 	  cmake --build $(BUILD_DIR)/fuzz --target run_$$fuzzer
 	done
 
-# The whole suite, then again under AddressSanitizer + UndefinedBehaviorSanitizer,
-# then the tests of threaded code under ThreadSanitizer, then a short run of each fuzzer.
+# The whole suite, then again under AddressSanitizer + UndefinedBehaviorSanitizer but for the
+# slow field-fault cases, then the tests of threaded code under ThreadSanitizer (each sanitizer
+# tree builds only the tests it runs), then a short run of each fuzzer.
 test: check-format build build-asan build-tsan build-fuzz
 	ctest --test-dir $(BUILD_DIR)/default --output-on-failure -j$(CTEST_JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -1,254 +1,113 @@
 #include "writer_process.hpp"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <regex>
 #include <stdexcept>
-#include <string_view>
-#include <utility>
 
-extern char ** environ;
+#include "child_process.hpp"
 
 namespace logging_test {
 namespace {
 
-constexpr const char * kJournalSocket = "/run/systemd/journal/socket";
+// A private /run, so the writer finds our socket (or none) where journald's would be; the host's
+// /run and any real journal stay untouched. $1 is the folder of our socket, or empty.
+constexpr const char * kPrivateRun =
+    "mount -t tmpfs tmpfs /run && mkdir -p /run/systemd/journal && "
+    "{ [ -z \"$1\" ] || mount --bind \"$1\" /run/systemd/journal; } && shift && exec \"$@\"";
 
-class UniqueFd {
-public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  UniqueFd(UniqueFd && other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd & operator=(UniqueFd && other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
+std::string quoted(const std::string & text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   }
-  ~UniqueFd() { reset(); }
-  int get() const { return fd_; }
-  void reset() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-
-private:
-  int fd_;
-};
-
-void check(bool ok, const char * what) {
-  if (!ok) {
-    throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
-  }
-}
-
-std::pair<UniqueFd, UniqueFd> makePipe() {
-  int ends[2];
-  check(::pipe2(ends, O_CLOEXEC) == 0, "pipe2");
-  return {UniqueFd(ends[0]), UniqueFd(ends[1])};
-}
-
-// Returns {read side, write side} of a pseudo-terminal, so the writer's stdout is a terminal.
-std::pair<UniqueFd, UniqueFd> makeTerminal() {
-  int master = -1;
-  int slave = -1;
-  check(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0, "openpty");
-  ::fcntl(master, F_SETFD, FD_CLOEXEC);
-  ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-  return {UniqueFd(master), UniqueFd(slave)};
-}
-
-sockaddr_un journalAddress() {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, kJournalSocket, sizeof(address.sun_path) - 1);
-  return address;
-}
-
-// The parent's environment without the variables under test, then the run's own values.
-std::vector<std::string> childEnvironment(const WriterRun & run) {
-  std::vector<std::string> environment;
-  for (char ** entry = environ; *entry != nullptr; ++entry) {
-    const std::string_view variable(*entry);
-    if (!variable.starts_with("SPDLOG_") && !variable.starts_with("TERM=") &&
-        !variable.starts_with("COLORTERM=")) {
-      environment.emplace_back(variable);
-    }
-  }
-  for (const auto & [name, value] : run.environment) {
-    environment.push_back(name + "=" + value);
-  }
-  if (run.terminal) {
-    environment.emplace_back("TERM=xterm-256color");
-  }
-  return environment;
-}
-
-std::vector<char *> pointersTo(std::vector<std::string> & strings) {
-  std::vector<char *> pointers;
-  for (std::string & text : strings) {
-    pointers.push_back(text.data());
-  }
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
-[[noreturn]] void failInChild(int err_fd, const char * what) {
-  const char * reason = std::strerror(errno);
-  char message[256] = {};
-  std::strncat(message, what, 120);
-  std::strcat(message, ": ");
-  std::strncat(message, reason, 120);
-  std::strcat(message, "\n");
-  [[maybe_unused]] const ssize_t written = ::write(err_fd, message, std::strlen(message));
-  ::_exit(127);
-}
-
-// A private /run, so the writer finds our socket (or none) where journald's would be; the
-// host's /run and any real journal stay untouched. Only async-signal-safe calls after fork.
-void isolateJournal(int err_fd, Journal journal, int journal_socket) {
-  if (::unshare(CLONE_NEWNS) != 0) {
-    failInChild(err_fd, "unshare(CLONE_NEWNS)");
-  }
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    failInChild(err_fd, "mount --make-rprivate /");
-  }
-  if (::mount("tmpfs", "/run", "tmpfs", 0, nullptr) != 0) {
-    failInChild(err_fd, "mount tmpfs /run");
-  }
-  if (::mkdir("/run/systemd", 0755) != 0 || ::mkdir("/run/systemd/journal", 0755) != 0) {
-    failInChild(err_fd, "mkdir /run/systemd/journal");
-  }
-  if (journal == Journal::listening) {
-    const sockaddr_un address = journalAddress();
-    if (::bind(journal_socket, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) !=
-        0) {
-      failInChild(err_fd, "bind journal socket");
-    }
-  }
-}
-
-// Reads every pipe until its writer side is gone; journal datagrams are taken as they come,
-// since the kernel queues only a few and the writer would block.
-void collect(int out_fd, int err_fd, int journal_fd, WriterResult & result) {
-  pollfd polled[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {journal_fd, POLLIN, 0}};
-  std::string * targets[2] = {&result.out, &result.err};
-  std::string buffer(1 << 16, '\0');
-  while (polled[0].fd >= 0 || polled[1].fd >= 0) {
-    if (::poll(polled, 3, -1) < 0) {
-      check(errno == EINTR, "poll");
-      continue;
-    }
-    for (int stream = 0; stream < 2; ++stream) {
-      if (polled[stream].revents == 0) {
-        continue;
-      }
-      const ssize_t size = ::read(polled[stream].fd, buffer.data(), buffer.size());
-      if (size > 0) {
-        targets[stream]->append(buffer.data(), static_cast<size_t>(size));
-      } else if (size == 0 || errno != EINTR) {
-        polled[stream].fd = -1;  // EOF, or EIO once a terminal's last writer has gone
-      }
-    }
-    while (journal_fd >= 0) {
-      const ssize_t size = ::recv(journal_fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
-      if (size < 0) {
-        break;
-      }
-      result.journal_entries.emplace_back(buffer.data(), static_cast<size_t>(size));
-    }
-  }
+  return quoted + "'";
 }
 
 }  // namespace
 
 WriterResult runLogWriter(const WriterRun & run) {
-  std::vector<std::string> arguments = {
+  const std::vector<std::string> writer{
       LOG_WRITER_PATH, std::to_string(run.count), std::to_string(run.threads), run.body};
-  std::vector<std::string> environment = childEnvironment(run);
-  std::vector<char *> argv = pointersTo(arguments);
-  std::vector<char *> envp = pointersTo(environment);
-
-  auto [out_read, out_write] = run.terminal ? makeTerminal() : makePipe();
-  auto [err_read, err_write] = makePipe();
-  UniqueFd journal_socket;
-  if (run.journal == Journal::listening) {
-    journal_socket = UniqueFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    check(journal_socket.get() >= 0, "socket");
+  // The variables under test come only from the run.
+  std::vector<std::string> environment{
+      "SPDLOG_STDOUT=", "SPDLOG_SYSTEMD=", "SPDLOG_LEVEL=", "TERM=", "COLORTERM="};
+  for (const auto & [name, value] : run.environment) {
+    environment.push_back(name + "=" + value);
   }
-
-  const pid_t pid = ::fork();
-  check(pid >= 0, "fork");
-  if (pid == 0) {
-    if (run.journal != Journal::host) {
-      isolateJournal(err_write.get(), run.journal, journal_socket.get());
+  std::vector<std::string> argv;
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("tavrin_journal_" + std::to_string(::getpid()));
+  int journal = -1;
+  if (run.terminal) {
+    // script(1) gives the writer a terminal as its stdout.
+    environment.push_back("TERM=xterm-256color");
+    std::string command;
+    for (const auto & word : writer) {
+      command += quoted(word) + " ";
     }
-    if (::dup2(out_write.get(), STDOUT_FILENO) < 0 || ::dup2(err_write.get(), STDERR_FILENO) < 0) {
-      failInChild(err_write.get(), "dup2");
+    argv = {"script", "-qec", command, "/dev/null"};
+  } else if (run.journal == Journal::host) {
+    argv = writer;
+  } else {
+    std::string socket_folder;
+    if (run.journal == Journal::listening) {
+      std::filesystem::create_directories(folder);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::strncpy(address.sun_path, (folder / "socket").c_str(), sizeof(address.sun_path) - 1);
+      journal = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+      if (::bind(journal, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) != 0) {
+        throw std::runtime_error("cannot bind " + std::string(address.sun_path));
+      }
+      socket_folder = folder;
     }
-    ::execve(argv[0], argv.data(), envp.data());
-    failInChild(STDERR_FILENO, "execve");
+    argv = {"unshare",   "--mount", "--propagation", "private", "sh", "-c",
+            kPrivateRun, "sh",      socket_folder};
+    argv.insert(argv.end(), writer.begin(), writer.end());
   }
-  out_write.reset();
-  err_write.reset();
 
   WriterResult result;
-  collect(out_read.get(), err_read.get(), journal_socket.get(), result);
-  int status = 0;
-  check(::waitpid(pid, &status, 0) == pid, "waitpid");
-  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  if (run.terminal) {
-    std::erase(result.out, '\r');  // the terminal turns each "\n" into "\r\n"
+  tavrin_tools::ChildProcess process(argv, environment);
+  const auto status = process.waitForExit(std::chrono::seconds(60));
+  if (status) {
+    result.exit_status = WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
+  }
+  result.out = process.output();
+  std::erase(result.out, '\r');  // a terminal turns each "\n" into "\r\n"
+  // The writer's report of the counter, on stderr, is no log output.
+  static const std::regex kSeq("(^|\n)seq=(-?[0-9]+)\n");
+  std::smatch seq;
+  if (std::regex_search(result.out, seq, kSeq)) {
+    result.seq = std::stoi(seq[2]);
+    result.out.erase(seq.position(0) + seq.length(1), seq.length(0) - seq.length(1));
+  }
+  if (journal >= 0) {
+    std::string buffer(1 << 16, '\0');
+    for (ssize_t size; (size = ::recv(journal, buffer.data(), buffer.size(), MSG_DONTWAIT)) >= 0;) {
+      result.journal_entries.emplace_back(buffer.data(), static_cast<size_t>(size));
+    }
+    ::close(journal);
+    std::filesystem::remove_all(folder);
   }
   return result;
 }
 
-int reportedSeq(const WriterResult & result) {
-  const size_t at = result.err.rfind("seq=");
-  return at == std::string::npos ? -1 : std::stoi(result.err.substr(at + 4));
-}
-
 std::map<std::string, std::string> parseJournalEntry(const std::string & datagram) {
   std::map<std::string, std::string> fields;
-  size_t position = 0;
-  while (position < datagram.size()) {
-    const size_t line_end = datagram.find('\n', position);
-    if (line_end == std::string::npos) {
-      throw std::runtime_error("journal field without a newline");
-    }
+  for (size_t position = 0, end; position < datagram.size(); position = end + 1) {
+    end = datagram.find('\n', position);
     const size_t equals = datagram.find('=', position);
-    if (equals < line_end) {
-      fields[datagram.substr(position, equals - position)] =
-          datagram.substr(equals + 1, line_end - equals - 1);
-      position = line_end + 1;
-      continue;
+    if (end == std::string::npos || equals > end) {
+      throw std::runtime_error("journal field not in the text form: " + datagram.substr(position));
     }
-    // Binary form: KEY "\n", a little-endian 64-bit length, the data, "\n".
-    const std::string key = datagram.substr(position, line_end - position);
-    position = line_end + 1;
-    if (position + 8 > datagram.size()) {
-      throw std::runtime_error("journal field " + key + " without its length");
-    }
-    std::uint64_t length = 0;
-    for (int byte = 7; byte >= 0; --byte) {
-      length = (length << 8) | static_cast<unsigned char>(datagram[position + byte]);
-    }
-    position += 8;
-    if (length + 1 > datagram.size() - position) {
-      throw std::runtime_error("journal field " + key + " longer than its datagram");
-    }
-    fields[key] = datagram.substr(position, length);
-    position += length + 1;
+    fields[datagram.substr(position, equals - position)] =
+        datagram.substr(equals + 1, end - equals - 1);
   }
   return fields;
 }

@@ -23,21 +23,19 @@ struct WriterRun {
   Journal journal = Journal::host;
 };
 
-/// @brief What the log writer left behind: exit status, its output and raw journal datagrams.
+/// @brief What the log writer left behind: exit status, its output, the facade's final counter
+/// and the raw journal datagrams.
 struct WriterResult {
   int exit_status = -1;
   std::string out;
-  std::string err;
+  int seq = -1;
   std::vector<std::string> journal_entries;
 };
 
 /// @brief Runs the log writer as a child process and collects everything it wrote.
 WriterResult runLogWriter(const WriterRun & run);
 
-/// @brief Returns the facade's final counter that the writer reported on stderr, or -1.
-int reportedSeq(const WriterResult & result);
-
-/// @brief Splits one native journal protocol datagram into its fields.
+/// @brief Splits one native journal protocol datagram (text fields only) into its fields.
 std::map<std::string, std::string> parseJournalEntry(const std::string & datagram);
 
 }  // namespace logging_test

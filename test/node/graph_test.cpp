@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "rclcpp/rclcpp.hpp"
@@ -17,24 +18,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Endpoint {
-  std::string type;
-  int32_t depth = 0;
-  bool reliable = false;
-  bool transient_local = false;
-
-  bool operator==(const Endpoint & other) const {
-    return type == other.type && depth == other.depth && reliable == other.reliable &&
-           transient_local == other.transient_local;
-  }
-};
-
-std::ostream & operator<<(std::ostream & out, const Endpoint & endpoint) {
-  return out << endpoint.type << " depth " << endpoint.depth
-             << (endpoint.reliable ? " reliable" : " best-effort")
-             << (endpoint.transient_local ? " transient-local" : " volatile");
-}
-
+/// Type, history depth, reliable, transient local.
+using Endpoint = std::tuple<std::string, int32_t, bool, bool>;
 using Graph = std::map<std::string, Endpoint>;
 
 // Reads the built-in discovery topics of DDS. The rclcpp node created first makes the domain
@@ -80,18 +65,17 @@ private:
           !isTeleopEndpoint(endpoint->topic_name)) {
         continue;
       }
-      Endpoint seen;
-      seen.type = endpoint->type_name;
       dds_history_kind_t history;
-      dds_qget_history(endpoint->qos, &history, &seen.depth);
+      int32_t depth = 0;
+      dds_qget_history(endpoint->qos, &history, &depth);
       dds_reliability_kind_t reliability;
       dds_duration_t blocking;
       dds_qget_reliability(endpoint->qos, &reliability, &blocking);
-      seen.reliable = reliability == DDS_RELIABILITY_RELIABLE;
       dds_durability_kind_t durability;
       dds_qget_durability(endpoint->qos, &durability);
-      seen.transient_local = durability == DDS_DURABILITY_TRANSIENT_LOCAL;
-      graph[endpoint->topic_name] = seen;
+      graph[endpoint->topic_name] = {
+          endpoint->type_name, depth, reliability == DDS_RELIABILITY_RELIABLE,
+          durability == DDS_DURABILITY_TRANSIENT_LOCAL};
     }
     if (count > 0) {
       dds_return_loan(reader, samples, count);

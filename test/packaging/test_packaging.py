@@ -6,12 +6,10 @@ Run: test_packaging.py SOURCE_DIR   (the repository root)
 
 import importlib.util
 import pathlib
-import py_compile
 import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import types
 import unittest
 
@@ -172,17 +170,8 @@ class LaunchFile(unittest.TestCase):
         self.start(context)
         return self.recorded['node']
 
-    def test_compiles(self):
-        with tempfile.TemporaryDirectory() as folder:
-            py_compile.compile(str(ROOT / 'launch/teleop.launch.py'), doraise=True,
-                               cfile=str(pathlib.Path(folder, 'teleop.launch.pyc')))
-
-    def test_declares_an_argument_per_parameter_and_the_config_file(self):
-        self.assertTrue({'config', 'controller', *PARAMETERS} <= set(self.arguments))
-        self.assertEqual(self.arguments['config']['default_value'],
-                         str(ROOT / 'config/teleop.yaml'))
-
     def test_without_arguments_the_node_gets_the_default_file_only(self):
+        self.assertTrue({'config', 'controller', *PARAMETERS} <= set(self.arguments))
         node = self.launch()
         self.assertEqual(node['executable'], 'tavrin_arm_teleop_node')
         self.assertEqual(node['parameters'], [str(ROOT / 'config/teleop.yaml')])

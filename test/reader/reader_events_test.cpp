@@ -110,28 +110,24 @@ TEST(ReaderAxes, ValuesLeaveTheDeadBandWithoutAStepWithTheirSignInvertedAndNever
   }
 }
 
-TEST(ReaderEvents, GrowingAxesRestNewTriggersAndKeepEveryStoredValue) {
+TEST(ReaderEvents, OneControllerThroughUnknownEventsButtonsInAWindowAndGrowingAxes) {
   Controller controller;
   ASSERT_NO_FATAL_FAILURE(controller.connect());
-  // A pulled trigger (axis 2) stays pulled when higher axes appear after it.
-  EXPECT_TRUE(controller.sendAndAwait(
-      {joyEvent(kAxis, 2, 32767)}, [](const Twist & twist) { return twist.linear.z == 1.0; }));
-  const auto after_growth = controller.sendAndAwait(
-      {joyEvent(kAxis, 4, 32767)}, [](const Twist & twist) { return twist.angular.y == -1.0; });
-  ASSERT_TRUE(after_growth);
-  EXPECT_EQ(after_growth->linear.z, 1.0);
-  // Axis 7 grows the array over trigger axis 5, which must rest, not read half pulled.
-  const auto over_trigger = controller.sendAndAwait(
-      {joyEvent(kAxis, 7, 32767), joyEvent(kAxis, 0, 32767)},
-      [](const Twist & twist) { return twist.linear.x == -1.0; });
-  ASSERT_TRUE(over_trigger);
-  EXPECT_EQ(over_trigger->angular.z, 0.0);
-  EXPECT_EQ(over_trigger->linear.z, 1.0);
-}
+  // Type 0x03 has both the button and the axis bit: taken for either, it would move the arm
+  // or select joint space.
+  const auto marker = controller.sendAndAwait(
+      {joyEvent(0x03, kJointSpaceButton, 1, 1234), joyEvent(0x03, 0, 32767, 1235),
+       joyEvent(kAxis, 1, 32767)},
+      [](const Twist & twist) { return twist.linear.y == -1.0; });
+  ASSERT_TRUE(marker);
+  EXPECT_EQ(marker->linear.x, 0.0);
+  const std::string warning = "joy_node: Unknown event type. Please file a ticket. ";
+  EXPECT_EQ(controller.node->countOutput(warning + "time=1234, value=1, type=03h, number=6"), 1u);
+  EXPECT_EQ(
+      controller.node->countOutput(warning + "time=1235, value=32767, type=03h, number=0"), 1u);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(controller.peer.spaces().empty());
 
-TEST(ReaderEvents, ButtonPressAndReleaseAreEachHandedOverAtOnceInsideAnAxisWindow) {
-  Controller controller;
-  ASSERT_NO_FATAL_FAILURE(controller.connect());
   // Coalesced like axes, each press would vanish with its release before the window ends.
   controller.device.send({
       joyEvent(kAxis, 0, 32767),
@@ -148,6 +144,21 @@ TEST(ReaderEvents, ButtonPressAndReleaseAreEachHandedOverAtOnceInsideAnAxisWindo
         "cartesian_space button press..."}) {
     EXPECT_EQ(controller.node->countOutput(line), 1u) << line;
   }
+
+  // A pulled trigger (axis 2) stays pulled when higher axes appear after it.
+  EXPECT_TRUE(controller.sendAndAwait(
+      {joyEvent(kAxis, 2, 32767)}, [](const Twist & twist) { return twist.linear.z == 1.0; }));
+  const auto after_growth = controller.sendAndAwait(
+      {joyEvent(kAxis, 4, 32767)}, [](const Twist & twist) { return twist.angular.y == -1.0; });
+  ASSERT_TRUE(after_growth);
+  EXPECT_EQ(after_growth->linear.z, 1.0);
+  // Axis 7 grows the array over trigger axis 5, which must rest, not read half pulled.
+  const auto over_trigger = controller.sendAndAwait(
+      {joyEvent(kAxis, 7, 32767), joyEvent(kAxis, 0, -32767)},
+      [](const Twist & twist) { return twist.linear.x == 1.0; });
+  ASSERT_TRUE(over_trigger);
+  EXPECT_EQ(over_trigger->angular.z, 0.0);
+  EXPECT_EQ(over_trigger->linear.z, 1.0);
 }
 
 TEST(ReaderEvents, AxisEventsWithinTheWindowGoOutTogetherAndAnIdleControllerEveryTenMilliseconds) {
@@ -219,25 +230,6 @@ TEST(ReaderEvents, AxisEventsWithinTheWindowGoOutTogetherAndAnIdleControllerEver
     EXPECT_GE(idle, 60u) << window;
     EXPECT_LE(idle, 300u) << window;
   }
-}
-
-TEST(ReaderEvents, UnknownEventTypeIsLoggedAndChangesNothing) {
-  Controller controller;
-  ASSERT_NO_FATAL_FAILURE(controller.connect());
-  // Type 0x03 has both the button and the axis bit: taken for either, it would move the arm
-  // or select joint space.
-  const auto marker = controller.sendAndAwait(
-      {joyEvent(0x03, kJointSpaceButton, 1, 1234), joyEvent(0x03, 0, 32767, 1235),
-       joyEvent(kAxis, 1, 32767)},
-      [](const Twist & twist) { return twist.linear.y == -1.0; });
-  ASSERT_TRUE(marker);
-  EXPECT_EQ(marker->linear.x, 0.0);
-  const std::string warning = "joy_node: Unknown event type. Please file a ticket. ";
-  EXPECT_EQ(controller.node->countOutput(warning + "time=1234, value=1, type=03h, number=6"), 1u);
-  EXPECT_EQ(
-      controller.node->countOutput(warning + "time=1235, value=32767, type=03h, number=0"), 1u);
-  std::this_thread::sleep_for(200ms);
-  EXPECT_TRUE(controller.peer.spaces().empty());
 }
 
 }  // namespace

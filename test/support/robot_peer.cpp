@@ -44,10 +44,10 @@ RobotPeer::RobotPeer(const PeerOptions & options)
     createEstopService(options);
   }
   if (options.arm_task) {
-    createArmTaskServer(*options.arm_task);
+    createArmTaskServer(options);
   }
   createRecorders();
-  canceller_ = rclcpp_action::create_client<ArmTaskDecision>(node_, "/tavrinpro_action/arm_task");
+  canceller_ = rclcpp_action::create_client<ArmTaskDecision>(node_, options.arm_task_action);
   executor_.add_node(node_);
   spinner_ = std::thread([this] { executor_.spin(); });
 }
@@ -120,11 +120,11 @@ void RobotPeer::createEstopService(const PeerOptions & options) {
       });
 }
 
-void RobotPeer::createArmTaskServer(ArmTaskBehaviour behaviour) {
+void RobotPeer::createArmTaskServer(const PeerOptions & options) {
   using GoalHandle = rclcpp_action::ServerGoalHandle<ArmTaskDecision>;
-  arm_task_behaviour_ = behaviour;
+  arm_task_behaviour_ = *options.arm_task;
   arm_task_server_ = rclcpp_action::create_server<ArmTaskDecision>(
-      node_, "/tavrinpro_action/arm_task",
+      node_, options.arm_task_action,
       [this](const rclcpp_action::GoalUUID &, std::shared_ptr<const ArmTaskDecision::Goal> goal) {
         std::lock_guard<std::mutex> lock(mutex_);
         goals_.push_back(*goal);

@@ -40,6 +40,7 @@ struct PeerOptions {
   bool estop_success = true;
   std::string estop_message = "ok";
   std::optional<ArmTaskBehaviour> arm_task;
+  std::string arm_task_action = "/tavrinpro_action/arm_task";
 };
 
 /// A peer that serves the arm task action as told.
@@ -89,7 +90,7 @@ public:
 private:
   void createRecorders();
   void createEstopService(const PeerOptions & options);
-  void createArmTaskServer(ArmTaskBehaviour behaviour);
+  void createArmTaskServer(const PeerOptions & options);
   void executeArmTask(
       const std::shared_ptr<rclcpp_action::ServerGoalHandle<ArmTaskDecision>> & goal_handle);
 

@@ -6,6 +6,7 @@
 #include <dds/ddsi/ddsi_serdata.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -66,6 +67,22 @@ std::string userData(const Endpoint & endpoint) {
   return text;
 }
 
+/// Takes what `reader` has of the built-in topic type T and calls `visit` with each valid sample.
+template <typename T, typename Visit>
+void visitSamples(dds_entity_t reader, Visit visit) {
+  void * samples[64] = {};
+  dds_sample_info_t infos[64];
+  const dds_return_t count = dds_take(reader, samples, infos, 64, 64);
+  for (dds_return_t i = 0; i < count; ++i) {
+    if (infos[i].valid_data) {
+      visit(*static_cast<const T *>(samples[i]));
+    }
+  }
+  if (count > 0) {
+    dds_return_loan(reader, samples, count);
+  }
+}
+
 class Conformance : public test_support::LayerTest {
 protected:
   void SetUp() override {
@@ -86,33 +103,21 @@ protected:
       dds_entity_t builtin_topic, const std::vector<std::string> & topics) {
     ros2_layer::Entity reader(dds_create_reader(raw_->handle(), builtin_topic, nullptr, nullptr));
     std::map<std::string, Endpoint> found;
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    auto complete = [&] {
-      for (const std::string & topic : topics) {
-        if (found.count(topic) == 0) {
-          return false;
-        }
-      }
-      return true;
-    };
-    while (!complete() && std::chrono::steady_clock::now() < deadline) {
-      void * samples[64] = {};
-      dds_sample_info_t infos[64];
-      const dds_return_t count = dds_take(reader.get(), samples, infos, 64, 64);
-      for (dds_return_t i = 0; i < count; ++i) {
-        const auto * endpoint = static_cast<const dds_builtintopic_endpoint_t *>(samples[i]);
-        if (infos[i].valid_data && std::string(endpoint->topic_name) != "ros_discovery_info") {
-          std::shared_ptr<dds_qos_t> qos(dds_create_qos(), dds_delete_qos);
-          dds_copy_qos(qos.get(), endpoint->qos);
-          found[endpoint->topic_name] =
-              Endpoint{endpoint->type_name, endpoint->key, endpoint->participant_key, qos};
-        }
-      }
-      if (count > 0) {
-        dds_return_loan(reader.get(), samples, count);
-      }
-      std::this_thread::sleep_for(10ms);
-    }
+    tavrin_tools::waitUntil(
+        [&] {
+          visitSamples<dds_builtintopic_endpoint_t>(reader.get(), [&](const auto & endpoint) {
+            if (std::string(endpoint.topic_name) != "ros_discovery_info") {
+              std::shared_ptr<dds_qos_t> qos(dds_create_qos(), dds_delete_qos);
+              dds_copy_qos(qos.get(), endpoint.qos);
+              found[endpoint.topic_name] =
+                  Endpoint{endpoint.type_name, endpoint.key, endpoint.participant_key, qos};
+            }
+          });
+          return std::all_of(topics.begin(), topics.end(), [&](const std::string & topic) {
+            return found.count(topic) == 1;
+          });
+        },
+        60s);
     return found;
   }
 
@@ -193,8 +198,8 @@ void expectQos(const std::map<std::string, Endpoint> & endpoints, const Expected
   }
 }
 
-TEST_F(Conformance, PublicationsCarryRosTopicAndTypeNamesAndTheirQos) {
-  const std::vector<Expected> expected = {
+TEST_F(Conformance, EndpointsCarryRosNamesTypesAndQosAndServicesPairThemThroughUserData) {
+  const std::vector<Expected> writers = {
       {"rt/chatter", "std_msgs::msg::dds_::String_", DDS_RELIABILITY_RELIABLE, 7,
        DDS_DURABILITY_VOLATILE},
       {"rt/cmd_vel", "geometry_msgs::msg::dds_::Twist_", DDS_RELIABILITY_BEST_EFFORT, 3,
@@ -206,22 +211,7 @@ TEST_F(Conformance, PublicationsCarryRosTopicAndTypeNamesAndTheirQos) {
       {"rq/probeRequest", "std_srvs::srv::dds_::SetBool_Request_", DDS_RELIABILITY_RELIABLE, 10,
        DDS_DURABILITY_VOLATILE},
   };
-  std::vector<std::string> topics;
-  for (const Expected & entry : expected) {
-    topics.push_back(entry.topic);
-  }
-  const auto publications = discover(DDS_BUILTIN_TOPIC_DCPSPUBLICATION, topics);
-  for (const Expected & entry : expected) {
-    expectQos(publications, entry);
-  }
-  bool autodispose = true;
-  ASSERT_TRUE(
-      dds_qget_writer_data_lifecycle(publications.at("rt/chatter").qos.get(), &autodispose));
-  EXPECT_FALSE(autodispose);
-}
-
-TEST_F(Conformance, SubscriptionsCarryRosTopicAndTypeNamesAndTheirQos) {
-  const std::vector<Expected> expected = {
+  const std::vector<Expected> readers = {
       {"rt/joy", "sensor_msgs::msg::dds_::Joy_", DDS_RELIABILITY_BEST_EFFORT, 4,
        DDS_DURABILITY_VOLATILE},
       {"rq/toggleRequest", "std_srvs::srv::dds_::SetBool_Request_", DDS_RELIABILITY_RELIABLE, 10,
@@ -229,29 +219,31 @@ TEST_F(Conformance, SubscriptionsCarryRosTopicAndTypeNamesAndTheirQos) {
       {"rr/probeReply", "std_srvs::srv::dds_::SetBool_Response_", DDS_RELIABILITY_RELIABLE, 10,
        DDS_DURABILITY_VOLATILE},
   };
-  std::vector<std::string> topics;
-  for (const Expected & entry : expected) {
-    topics.push_back(entry.topic);
+  std::map<std::string, Endpoint> found;
+  for (const auto & [builtin, expected] :
+       {std::pair{DDS_BUILTIN_TOPIC_DCPSPUBLICATION, writers},
+        std::pair{DDS_BUILTIN_TOPIC_DCPSSUBSCRIPTION, readers}}) {
+    std::vector<std::string> topics;
+    for (const Expected & entry : expected) {
+      topics.push_back(entry.topic);
+    }
+    const auto endpoints = discover(builtin, topics);
+    for (const Expected & entry : expected) {
+      expectQos(endpoints, entry);
+    }
+    found.insert(endpoints.begin(), endpoints.end());
   }
-  const auto subscriptions = discover(DDS_BUILTIN_TOPIC_DCPSSUBSCRIPTION, topics);
-  for (const Expected & entry : expected) {
-    expectQos(subscriptions, entry);
-  }
-}
+  bool autodispose = true;
+  ASSERT_TRUE(dds_qget_writer_data_lifecycle(found.at("rt/chatter").qos.get(), &autodispose));
+  EXPECT_FALSE(autodispose);
 
-TEST_F(Conformance, ServiceAndClientPairTheirEndpointsThroughUserData) {
-  const auto publications =
-      discover(DDS_BUILTIN_TOPIC_DCPSPUBLICATION, {"rr/toggleReply", "rq/probeRequest"});
-  const auto subscriptions =
-      discover(DDS_BUILTIN_TOPIC_DCPSSUBSCRIPTION, {"rq/toggleRequest", "rr/probeReply"});
-
-  const std::string service = userData(publications.at("rr/toggleReply"));
-  const std::string client = userData(publications.at("rq/probeRequest"));
+  const std::string service = userData(found.at("rr/toggleReply"));
+  const std::string client = userData(found.at("rq/probeRequest"));
   EXPECT_EQ(service.rfind("serviceid=", 0), 0u) << service;
   EXPECT_EQ(service.back(), ';');
-  EXPECT_EQ(userData(subscriptions.at("rq/toggleRequest")), service);
+  EXPECT_EQ(userData(found.at("rq/toggleRequest")), service);
   EXPECT_EQ(client.rfind("clientid=", 0), 0u) << client;
-  EXPECT_EQ(userData(subscriptions.at("rr/probeReply")), client);
+  EXPECT_EQ(userData(found.at("rr/probeReply")), client);
   EXPECT_NE(service.substr(10), client.substr(9));
 }
 
@@ -261,26 +253,19 @@ TEST_F(Conformance, ParticipantAnnouncesTheDefaultEnclave) {
   ros2_layer::Entity reader(
       dds_create_reader(raw_->handle(), DDS_BUILTIN_TOPIC_DCPSPARTICIPANT, nullptr, nullptr));
   std::string enclave;
-  const auto deadline = std::chrono::steady_clock::now() + 60s;
-  while (enclave.empty() && std::chrono::steady_clock::now() < deadline) {
-    void * samples[16] = {};
-    dds_sample_info_t infos[16];
-    const dds_return_t count = dds_read(reader.get(), samples, infos, 16, 16);
-    for (dds_return_t i = 0; i < count; ++i) {
-      const auto * participant = static_cast<const dds_builtintopic_participant_t *>(samples[i]);
-      void * data = nullptr;
-      size_t size = 0;
-      if (infos[i].valid_data && sameGuid(participant->key, peer) &&
-          dds_qget_userdata(participant->qos, &data, &size)) {
-        enclave.assign(static_cast<const char *>(data), size);
-        dds_free(data);
-      }
-    }
-    if (count > 0) {
-      dds_return_loan(reader.get(), samples, count);
-    }
-    std::this_thread::sleep_for(10ms);
-  }
+  tavrin_tools::waitUntil(
+      [&] {
+        visitSamples<dds_builtintopic_participant_t>(reader.get(), [&](const auto & participant) {
+          void * data = nullptr;
+          size_t size = 0;
+          if (sameGuid(participant.key, peer) && dds_qget_userdata(participant.qos, &data, &size)) {
+            enclave.assign(static_cast<const char *>(data), size);
+            dds_free(data);
+          }
+        });
+        return !enclave.empty();
+      },
+      60s);
   EXPECT_EQ(enclave, "enclave=/;");
 }
 
@@ -294,32 +279,7 @@ TEST_F(Conformance, MessagePayloadIsLittleEndianCdrPaddedToFourBytes) {
   EXPECT_EQ(bytes, expected);
 }
 
-TEST_F(Conformance, RequestPayloadStartsWithClientIdAndSequenceNumber) {
-  ros2_layer::Entity reader = rawReader("rq/probeRequest", membersOf<SetBool::Request>(), true);
-
-  const Bytes first = takeBytes(reader.get());
-  const Bytes second = takeBytes(reader.get());
-
-  ASSERT_EQ(first.size(), 24u);
-  ASSERT_EQ(second.size(), 24u);
-  const Bytes encapsulation{0x00, 0x01, 0x00, 0x00};
-  EXPECT_TRUE(std::equal(encapsulation.begin(), encapsulation.end(), first.begin()));
-  uint64_t first_client = 0;
-  uint64_t second_client = 0;
-  int64_t first_sequence = 0;
-  int64_t second_sequence = 0;
-  std::memcpy(&first_client, first.data() + 4, 8);
-  std::memcpy(&second_client, second.data() + 4, 8);
-  std::memcpy(&first_sequence, first.data() + 12, 8);
-  std::memcpy(&second_sequence, second.data() + 12, 8);
-  EXPECT_NE(first_client, 0u);
-  EXPECT_EQ(first_client, second_client);
-  EXPECT_GE(first_sequence, 1);
-  EXPECT_EQ(second_sequence, first_sequence + 1);
-  EXPECT_EQ(Bytes(first.begin() + 20, first.end()), (Bytes{0x01, 0x00, 0x00, 0x00}));
-}
-
-TEST_F(Conformance, ReplyPayloadRepeatsTheRequestHeaderBeforeTheResponse) {
+TEST_F(Conformance, RequestsStartWithClientIdAndSequenceNumberAndRepliesRepeatThem) {
   ros2_layer::Entity replies = rawReader("rr/toggleReply", membersOf<SetBool::Response>(), true);
   auto node = std::make_shared<rclcpp::Node>("asker");
   auto client = node->create_client<SetBool>("toggle");
@@ -327,25 +287,46 @@ TEST_F(Conformance, ReplyPayloadRepeatsTheRequestHeaderBeforeTheResponse) {
   // Created once the service is ready: a request reader without a service id matched before the
   // service's own would make the client's readiness check accept it, as rmw_cyclonedds's would.
   ros2_layer::Entity requests = rawReader("rq/toggleRequest", membersOf<SetBool::Request>(), true);
-  auto request = std::make_shared<SetBool::Request>();
-  request->data = false;
+  Bytes first_sent;
+  for (const bool data : {false, true}) {
+    auto request = std::make_shared<SetBool::Request>();
+    request->data = data;
+    auto result = client->async_send_request(request);
+    ASSERT_EQ(
+        rclcpp::spin_until_future_complete(node, result, 60s), rclcpp::FutureReturnCode::SUCCESS);
+    const Bytes sent = takeBytes(requests.get());
+    const Bytes reply = takeBytes(replies.get());
 
-  auto result = client->async_send_request(request);
-  ASSERT_EQ(
-      rclcpp::spin_until_future_complete(node, result, 60s), rclcpp::FutureReturnCode::SUCCESS);
-  const Bytes sent = takeBytes(requests.get());
-  const Bytes reply = takeBytes(replies.get());
-
-  ASSERT_EQ(sent.size(), 24u);
-  Bytes expected{0x00, 0x01, 0x00, 0x00};
-  expected.insert(expected.end(), sent.begin() + 4, sent.begin() + 20);
-  const Bytes payload{0x01, 0x00, 0x00, 0x00, 0x0a, 0x00, 0x00, 0x00, 'w',  'a',
-                      's',  ' ',  'f',  'a',  'l',  's',  'e',  0x00, 0x00, 0x00};
-  expected.insert(expected.end(), payload.begin(), payload.end());
-  EXPECT_EQ(reply, expected);
-  int64_t sequence = 0;
-  std::memcpy(&sequence, sent.data() + 12, 8);
-  EXPECT_EQ(sequence, result.request_id);
+    ASSERT_EQ(sent.size(), 24u);
+    const Bytes encapsulation{0x00, 0x01, 0x00, 0x00};
+    EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 4), encapsulation);
+    EXPECT_EQ(Bytes(sent.begin() + 20, sent.end()), (Bytes{data, 0x00, 0x00, 0x00}));
+    // The reply: the request's header, then success (the opposite) and the message, padded.
+    Bytes expected = encapsulation;
+    expected.insert(expected.end(), sent.begin() + 4, sent.begin() + 20);
+    const std::string message = data ? "was true" : "was false";
+    expected.insert(expected.end(), {!data, 0, 0, 0, uint8_t(message.size() + 1), 0, 0, 0});
+    expected.insert(expected.end(), message.begin(), message.end());
+    expected.resize((expected.size() + 4) / 4 * 4, 0x00);
+    EXPECT_EQ(reply, expected);
+    uint64_t client_id = 0;
+    int64_t sequence = 0;
+    std::memcpy(&client_id, sent.data() + 4, 8);
+    std::memcpy(&sequence, sent.data() + 12, 8);
+    EXPECT_NE(client_id, 0u);
+    EXPECT_EQ(sequence, result.request_id);
+    if (first_sent.empty()) {
+      first_sent = sent;
+    } else {
+      // One client: the same id, and the next number.
+      EXPECT_EQ(
+          Bytes(sent.begin() + 4, sent.begin() + 12),
+          Bytes(first_sent.begin() + 4, first_sent.begin() + 12));
+      int64_t first_sequence = 0;
+      std::memcpy(&first_sequence, first_sent.data() + 12, 8);
+      EXPECT_EQ(sequence, first_sequence + 1);
+    }
+  }
 }
 
 TEST_F(Conformance, DiscoveryInfoListsTheNodeWithItsReaderAndWriterGids) {

@@ -85,17 +85,4 @@ TEST_F(Naming, ParametersTakeOverridesFromNodeArgumentsAndOptions) {
   EXPECT_EQ(node->declare_parameter("enabled", true), true);
 }
 
-TEST_F(Naming, OverrideOfTheWrongTypeNamesTheParameter) {
-  rclcpp::NodeOptions options;
-  options.arguments({"--ros-args", "-p", "speed_scale:=fast"});
-  auto node = std::make_shared<rclcpp::Node>("teleop", options);
-
-  try {
-    node->declare_parameter("speed_scale", 1.0);
-    FAIL() << "expected InvalidParameterTypeException";
-  } catch (const rclcpp::exceptions::InvalidParameterTypeException & error) {
-    EXPECT_NE(std::string(error.what()).find("speed_scale"), std::string::npos) << error.what();
-  }
-}
-
 }  // namespace

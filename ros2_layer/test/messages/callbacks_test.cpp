@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "layer_fixture.hpp"
 #include "sensor_msgs/msg/joy.hpp"
@@ -62,6 +63,7 @@ TEST_F(Callbacks, EverySubscriptionCallbackFormReceivesTheMessage) {
 }
 
 TEST_F(Callbacks, ServiceCallbackFormsWithHeaderAndServiceHandleAnswer) {
+  std::vector<std::jthread> repliers;  // a deferred reply comes later, from another thread
   auto node = std::make_shared<rclcpp::Node>("forms");
   auto with_header = node->create_service<SetBool>(
       "with_header",
@@ -71,11 +73,15 @@ TEST_F(Callbacks, ServiceCallbackFormsWithHeaderAndServiceHandleAnswer) {
       });
   auto with_handle = node->create_service<SetBool>(
       "with_handle",
-      [](std::shared_ptr<rclcpp::Service<SetBool>> service,
-         std::shared_ptr<rmw_request_id_t> header, std::shared_ptr<SetBool::Request> request) {
-        SetBool::Response response;
-        response.success = request->data;
-        service->send_response(*header, response);
+      [&repliers](
+          std::shared_ptr<rclcpp::Service<SetBool>> service,
+          std::shared_ptr<rmw_request_id_t> header, std::shared_ptr<SetBool::Request> request) {
+        repliers.emplace_back([service, header, request] {
+          std::this_thread::sleep_for(50ms);
+          SetBool::Response response;
+          response.success = request->data;
+          service->send_response(*header, response);
+        });
       });
   for (const char * name : {"with_header", "with_handle"}) {
     SCOPED_TRACE(name);

@@ -10,30 +10,21 @@
 #include <thread>
 #include <vector>
 
+#include "geometry_msgs/msg/twist.hpp"
 #include "rclcpp/rclcpp.hpp"
-#include "samples.hpp"
+#include "sensor_msgs/msg/joy.hpp"
+#include "std_msgs/msg/bool.hpp"
+#include "std_msgs/msg/string.hpp"
+#include "std_srvs/srv/set_bool.hpp"
 
 namespace {
 
 using SetBool = std_srvs::srv::SetBool;
-using SendGoal = tavrin_protocol::action::ArmTaskDecision::Impl::SendGoalService;
 using Keep = std::vector<std::shared_ptr<void>>;
 
 void announce(const char * line) {
   std::printf("%s\n", line);
   std::fflush(stdout);
-}
-
-/// Republishes whatever arrives on in/<name> to out/<name>, for every sample type.
-void echo(rclcpp::Node & node, Keep & keep) {
-  samples::forEach([&](const char * name, auto sample) {
-    using Message = decltype(sample);
-    auto publisher = node.create_publisher<Message>(std::string("out/") + name, 10);
-    keep.push_back(publisher);
-    keep.push_back(node.create_subscription<Message>(
-        std::string("in/") + name, 10,
-        [publisher](std::shared_ptr<Message> message) { publisher->publish(*message); }));
-  });
 }
 
 void answerToggle(
@@ -42,44 +33,17 @@ void answerToggle(
   response->message = request->data ? "was true" : "was false";
 }
 
-/// "toggle" answers at once, "silent" never answers, "send_goal" accepts exactly the sample goal.
+/// "toggle" answers at once, "silent" never answers.
 void services(rclcpp::Node & node, Keep & keep) {
   keep.push_back(node.create_service<SetBool>("toggle", answerToggle));
   keep.push_back(node.create_service<SetBool>(
       "silent", [](std::shared_ptr<rmw_request_id_t>, std::shared_ptr<SetBool::Request>) {}));
-  keep.push_back(node.create_service<SendGoal>(
-      "send_goal", [](const std::shared_ptr<SendGoal::Request> request,
-                      std::shared_ptr<SendGoal::Response> response) {
-        response->accepted = *request == samples::sendGoalRequest();
-        response->stamp = samples::time();
-      }));
 }
 
 std_msgs::msg::String text(const std::string & data) {
   std_msgs::msg::String message;
   message.data = data;
   return message;
-}
-
-/// Publishes 1..5 on a transient-local keep-last-3 topic now, and a burst of 1..20 on "burst"
-/// once two subscriptions are matched.
-void burst(rclcpp::Node & node, Keep & keep, std::vector<std::thread> & threads) {
-  auto history = node.create_publisher<std_msgs::msg::String>(
-      "history", rclcpp::QoS(3).reliable().transient_local());
-  for (int i = 1; i <= 5; ++i) {
-    history->publish(text(std::to_string(i)));
-  }
-  auto publisher =
-      node.create_publisher<std_msgs::msg::String>("burst", rclcpp::QoS(50).reliable());
-  keep.insert(keep.end(), {history, publisher});
-  threads.emplace_back([publisher] {
-    while (rclcpp::ok() && publisher->get_subscription_count() < 2) {
-      rclcpp::sleep_for(std::chrono::milliseconds(10));
-    }
-    for (int i = 1; i <= 20; ++i) {
-      publisher->publish(text(std::to_string(i)));
-    }
-  });
 }
 
 /// Endpoints whose names, types, QoS and payloads the conformance test inspects.
@@ -114,11 +78,8 @@ int main(int argc, char ** argv) {
   Keep keep;
   std::vector<std::thread> threads;
   const std::map<std::string, std::function<void()>> modes = {
-      {"echo", [&] { echo(*node, keep); }},
       {"services", [&] { services(*node, keep); }},
-      {"burst", [&] { burst(*node, keep, threads); }},
       {"conformance", [&] { conformance(*node, keep, threads); }},
-      {"spin", [] {}},
   };
   const auto found = modes.find(mode);
   if (found == modes.end()) {
@@ -128,7 +89,6 @@ int main(int argc, char ** argv) {
   found->second();
   announce("ready");
   rclcpp::spin(node);
-  announce("spin returned");
   rclcpp::shutdown();
   for (std::thread & thread : threads) {
     thread.join();
