@@ -7,7 +7,7 @@
 # On a terminal the robot's view is redrawn in place and the controller's narration and the
 # node's log go to BUILD_DIR/demo/; elsewhere (CI) everything is printed as plain lines.
 # Environment: DEMO_INPUT=auto|device|topic (how the controller reaches the node, default auto),
-# DEMO_DOMAIN_ID (default 231), DEMO_SECURE=1 (ROS 2 security enforced, each program in its own
+# DEMO_DOMAIN_ID (default 220; at most 230 with DEMO_SECURE), DEMO_SECURE=1 (ROS 2 security enforced, each program in its own
 # enclave of a fresh keystore made by tools/make_keystore.sh).
 set -euo pipefail
 
@@ -24,7 +24,12 @@ done
 # The demo's DDS traffic never leaves this machine, and a domain of its own keeps it apart
 # from any ROS 2 system here: a robot on the same machine and domain would obey the demo.
 export ROS_LOCALHOST_ONLY=1
-export ROS_DOMAIN_ID=${DEMO_DOMAIN_ID:-231}
+export ROS_DOMAIN_ID=${DEMO_DOMAIN_ID:-220}
+# A shell's CYCLONEDDS_URI (an interface or peers for a robot) would pick loopback a second time.
+if [ -n "${CYCLONEDDS_URI:-}" ]; then
+  echo "demo: ignoring CYCLONEDDS_URI from the shell: the demo stays on loopback"
+  unset CYCLONEDDS_URI
+fi
 export SPDLOG_STDOUT=true SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info
 
 log_dir="$build_dir/demo"

@@ -87,8 +87,14 @@ TEST(InputMode, JoyTopicSubscribesAndOtherValuesReadNothing) {
   }
 }
 
+struct BadStart {
+  std::vector<std::string> arguments;
+  std::string named;
+  std::vector<std::string> environment{};
+};
+
 TEST(Startup, BadParametersAndArgumentsEndTheProcessWithOneLineNamingThem) {
-  const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+  const std::vector<BadStart> cases{
       {{"-p", "deadzone:=1"}, "'deadzone'"},
       {{"-p", "deadzone:=abc"}, "'deadzone'"},
       {{"-p", "deadzone:=1.0"}, "'deadzone'"},
@@ -100,10 +106,15 @@ TEST(Startup, BadParametersAndArgumentsEndTheProcessWithOneLineNamingThem) {
       {{"-p", "joy_btns:=true"}, "'joy_btns'"},
       {{"-p", "enable_button:=-2"}, "'enable_button'"},
       {{"--no-such-flag"}, "'--no-such-flag'"},
+      // A user's CYCLONEDDS_URI that picks loopback a second time.
+      {{"-p", "joy_dev:=/joy"},
+       "both ROS_LOCALHOST_ONLY=1 and CYCLONEDDS_URI set (unset CYCLONEDDS_URI",
+       {"CYCLONEDDS_URI=<General><Interfaces><NetworkInterface "
+        "name=\"lo\"/></Interfaces></General>"}},
   };
-  for (const auto & [arguments, named] : cases) {
+  for (const auto & [arguments, named, environment] : cases) {
     const std::string given = arguments.back();
-    TeleopProcess node(arguments);
+    TeleopProcess node(arguments, environment);
     const auto status = node.waitForExit(30s);
     ASSERT_TRUE(status.has_value()) << given;
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << given << ": " << *status;
