@@ -381,6 +381,10 @@ Options parseOptions(const std::vector<std::string> & arguments) {
       options.live = true;
     } else if (arguments[i] == "--follow" && i + 1 < arguments.size()) {
       options.follow = arguments[++i];
+    } else if (arguments[i] == "--help") {
+      throw std::invalid_argument(
+          "usage: tavrin_demo_robot [--plain | --live] [--follow FILE]: the demo's arm, which "
+          "serves the emergency stop and the arm task and shows what it receives");
     } else {
       throw std::invalid_argument(
           "unknown argument " + arguments[i] +

@@ -168,8 +168,9 @@ class LaunchFile(unittest.TestCase):
 
     def test_compiles(self):
         with tempfile.TemporaryDirectory() as folder:
-            py_compile.compile(str(ROOT / 'launch/teleop.launch.py'), doraise=True,
-                               cfile=str(pathlib.Path(folder, 'teleop.launch.pyc')))
+            for name in ('teleop.launch.py', 'demo.launch.py'):
+                py_compile.compile(str(ROOT / 'launch' / name), doraise=True,
+                                   cfile=str(pathlib.Path(folder, name + 'c')))
 
     def test_declares_an_argument_per_parameter_and_the_config_file(self):
         self.assertTrue({'config', 'controller', *PARAMETERS} <= set(self.arguments))
@@ -210,6 +211,17 @@ class SystemdUnit(unittest.TestCase):
         result = subprocess.run(['systemd-analyze', 'verify', str(self.UNIT)],
                                 capture_output=True, text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
+
+    @unittest.skipUnless(shutil.which('systemd-analyze'), 'systemd-analyze is not installed')
+    def test_the_robot_and_the_package_units_expose_little(self):
+        # A process that moves an arm gets the journal, DDS, input devices and a keystore only.
+        for unit in (self.UNIT, ROOT / 'debian/tavrin-arm-teleop.service'):
+            with self.subTest(unit.name):
+                result = subprocess.run(
+                    ['systemd-analyze', 'security', '--offline=true', '--threshold=25', str(unit)],
+                    capture_output=True, text=True)
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                self.assertIn('DeviceAllow=char-input r', unit.read_text())
 
 
 if __name__ == '__main__':
