@@ -128,6 +128,8 @@ deb: deps
 	source=$(BUILD_DIR)/deb/tavrin-arm-teleop-$(DEB_VERSION)
 	mkdir -p $$source
 	git ls-files -z | xargs -0 tar -c | tar -x -C $$source
+	# Without a clean, dh would skip the build it has done once: ninja decides what to redo.
+	rm -f $$source/debian/debhelper-build-stamp
 	(cd $$source && dpkg-buildpackage -us -uc -b -nc) > $(BUILD_DIR)/deb/build.log 2>&1 ||
 	  { tail -40 $(BUILD_DIR)/deb/build.log; exit 1; }
 	echo "deb: $(DEB)"

@@ -116,13 +116,15 @@ DomainSettings domainSettingsFromEnvironment() {
 
 std::string cycloneConfiguration(const DomainSettings & settings) {
   std::string configuration;
+  // The peer by address: a machine without /etc/hosts (a fresh chroot, a container) cannot
+  // resolve "localhost", and discovery would then find nobody.
   if (settings.localhost_only) {
     configuration =
         "<CycloneDDS><Domain><General><Interfaces><NetworkInterface address=\"127.0.0.1\"/>"
         "</Interfaces><AllowMulticast>false</AllowMulticast></General>"
         "<Discovery><ParticipantIndex>auto</ParticipantIndex><MaxAutoParticipantIndex>" +
         std::to_string(kMaxAutoParticipantIndex) +
-        "</MaxAutoParticipantIndex><Peers><Peer address=\"localhost\"/></Peers></Discovery>"
+        "</MaxAutoParticipantIndex><Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery>"
         "</Domain></CycloneDDS>,";
   }
   // Cyclone reads CYCLONEDDS_URI only when no configuration is given: pass it on after ours,
