@@ -119,10 +119,7 @@ TEST(SecuredStartup, EnforceRefusesBeforeJoiningTheNetworkAndNamesWhatIsWrong) {
                          contentOf(keystore.enclaveFolder("/tavrin/demo_robot") + "/cert.pem"))},
        {},
        "the security files in '" + keystore.enclaveFolder("/tavrin/wrong_cert") + "'"},
-      {"a domain above the schema's limit",
-       {"--enclave", "/tavrin/teleop_node"},
-       {"ROS_DOMAIN_ID=231"},
-       "ROS_DOMAIN_ID 231 is above 230, the highest domain DDS Security can secure"},
+      {"231", {"--enclave", "/tavrin/teleop_node"}, {"ROS_DOMAIN_ID=231"}, "231 is above 230, the"},
   };
 
   for (const Refusal & refusal : refusals) {
