@@ -117,19 +117,18 @@ TEST_F(Demo, WithoutTheRightToMakeADeviceTheSessionGoesThroughJoy) {
       output.find(kThroughJoy + " (unshare(CLONE_NEWNS): Operation not permitted)"),
       std::string::npos)
       << output;
-  EXPECT_NE(output.find("joy_dev: /joy, arm_task_center_action"), std::string::npos) << output;
   expectWholeSession(output);
 }
 
 TEST_F(Demo, SecuredWithAFreshKeystoreAsTheReadmeRunsItFromAShellWithItsOwnDdsSettings) {
   // `DEMO_SECURE=1 make demo`, on the demo's own domain: in a network of its own, so that no
-  // other test's session meets it there. The shell's CYCLONEDDS_URI would pick loopback again.
+  // other test's session meets it there. The shell's CYCLONEDDS_URI, unless cleared, would make DDS
+  // refuse to pick loopback again.
   const std::string output = runDemo(
       {"unshare", "-rn", "sh", "-c", "ip link set lo up && exec \"$@\"", "sh"},
       {"DEMO_DOMAIN_ID=", "DEMO_SECURE=1",
        "CYCLONEDDS_URI=<General><Interfaces><NetworkInterface "
        "name=\"lo\"/></Interfaces></General>"});
-  EXPECT_NE(output.find("demo: ignoring CYCLONEDDS_URI"), std::string::npos) << output;
   EXPECT_NE(output.find("(ROS_DOMAIN_ID=220), secured with "), std::string::npos) << output;
   expectWholeSession(output);
 }
