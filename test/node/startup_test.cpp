@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "rcl_interfaces/srv/get_parameters.hpp"
@@ -123,24 +124,32 @@ TEST(InputMode, JoyTopicSubscribesAndOtherValuesReadNothing) {
 }
 
 TEST(Startup, BadParametersAndArgumentsEndTheProcessWithOneLineNamingThem) {
-  const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
-      {{"-p", "deadzone:=1"}, "'deadzone'"},
-      {{"-p", "deadzone:=abc"}, "'deadzone'"},
-      {{"-p", "deadzone:=1.0"}, "'deadzone'"},
-      {{"-p", "deadzone:=1.5"}, "'deadzone'"},
-      {{"-p", "deadzone:=-0.1"}, "'deadzone'"},
-      {{"-p", "joy_dev:=5"}, "'joy_dev'"},
-      {{"-p", "joy_axis:=[0.5, 1.5]"}, "'joy_axis'"},
-      {{"-p", "joy_btns:=[a, b]"}, "'joy_btns'"},
-      {{"-p", "joy_btns:=true"}, "'joy_btns'"},
-      {{"-p", "enable_button:=-2"}, "'enable_button'"},
-      {{"-p", "coalesce_interval_ms:=-1"}, "'coalesce_interval_ms'"},
-      {{"-p", "coalesce_interval_ms:=101"}, "'coalesce_interval_ms'"},
-      {{"--no-such-flag"}, "'--no-such-flag'"},
+  using Strings = std::vector<std::string>;
+  const std::vector<std::tuple<Strings, std::string, Strings>> cases{
+      {{"-p", "deadzone:=1"}, "'deadzone'", {}},
+      {{"-p", "deadzone:=abc"}, "'deadzone'", {}},
+      {{"-p", "deadzone:=1.0"}, "'deadzone'", {}},
+      {{"-p", "deadzone:=1.5"}, "'deadzone'", {}},
+      {{"-p", "deadzone:=-0.1"}, "'deadzone'", {}},
+      {{"-p", "joy_dev:=5"}, "'joy_dev'", {}},
+      {{"-p", "joy_axis:=[0.5, 1.5]"}, "'joy_axis'", {}},
+      {{"-p", "joy_btns:=[a, b]"}, "'joy_btns'", {}},
+      {{"-p", "joy_btns:=true"}, "'joy_btns'", {}},
+      {{"-p", "enable_button:=-2"}, "'enable_button'", {}},
+      {{"-p", "coalesce_interval_ms:=-1"}, "'coalesce_interval_ms'", {}},
+      {{"-p", "coalesce_interval_ms:=101"}, "'coalesce_interval_ms'", {}},
+      {{"--no-such-flag"}, "'--no-such-flag'", {}},
+#ifdef TAVRIN_BUNDLED_LAYER  // on Humble, rmw_cyclonedds_cpp's own lines come first
+      // A user's CYCLONEDDS_URI that picks loopback a second time.
+      {{"-p", "joy_dev:=/joy"},
+       "and CYCLONEDDS_URI set (unset",
+       {"CYCLONEDDS_URI=<General><Interfaces><NetworkInterface "
+        "name=\"lo\"/></Interfaces></General>"}},
+#endif
   };
-  for (const auto & [arguments, named] : cases) {
+  for (const auto & [arguments, named, environment] : cases) {
     const std::string given = arguments.back();
-    TeleopProcess node(arguments);
+    TeleopProcess node(arguments, environment);
     const auto status = node.waitForExit(30s);
     ASSERT_TRUE(status.has_value()) << given;
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << given << ": " << *status;
