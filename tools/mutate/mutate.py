@@ -73,7 +73,7 @@ def build_env():
     return env
 
 
-def configure_and_build(source, build, prefix, jobs, log):
+def configure(source, build, prefix, log):
     if not (build / "CMakeCache.txt").exists():
         command = ["cmake", "-S", str(source), "-B", str(build), "-G", "Ninja",
                    f"-DCMAKE_PREFIX_PATH={prefix}", "-DPython3_EXECUTABLE=/usr/bin/python3",
@@ -82,8 +82,15 @@ def configure_and_build(source, build, prefix, jobs, log):
             command += ["-DCMAKE_C_COMPILER_LAUNCHER=ccache", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"]
         if subprocess.run(command, stdout=log, stderr=subprocess.STDOUT, env=build_env()).returncode:
             return False
-    return subprocess.run(["cmake", "--build", str(build), f"-j{jobs}"], stdout=log,
-                          stderr=subprocess.STDOUT, env=build_env()).returncode == 0
+    return True
+
+
+def build_tests(build, tests, jobs, log):
+    """Builds the tests' programs alone (with what they depend on, the node among it)."""
+    targets = [os.path.relpath(t["command"][0], build) for t in tests
+               if Path(t["command"][0]).is_relative_to(build)]
+    return subprocess.run(["cmake", "--build", str(build), f"-j{jobs}", "--target", *targets],
+                          stdout=log, stderr=subprocess.STDOUT, env=build_env()).returncode == 0
 
 
 def list_tests(build, exclude):
@@ -173,9 +180,11 @@ def main():
     originals = {path: (source / path).read_text() for path in {m.path for m in MUTANTS}}
     for path, text in originals.items():
         write_if_changed(source / path, text)
-    if not configure_and_build(source, build, args.prefix, args.jobs, build_log):
-        sys.exit(f"mutate: the unmutated tree does not build; see {work / 'build.log'}")
+    if not configure(source, build, args.prefix, build_log):
+        sys.exit(f"mutate: the unmutated tree does not configure; see {work / 'build.log'}")
     tests = list_tests(build, args.exclude)
+    if not build_tests(build, tests, args.jobs, build_log):
+        sys.exit(f"mutate: the unmutated tree does not build; see {work / 'build.log'}")
     print(f"mutate: {len(tests)} tests: {' '.join(t['name'] for t in tests)}", flush=True)
     failed, durations = run_suite(tests, args.jobs, work / "logs" / "unmutated",
                                   {t["name"]: t["timeout"] for t in tests})
@@ -200,7 +209,7 @@ def main():
             write_if_changed(source / mutant.path, original.replace(mutant.original,
                                                                     mutant.replacement))
             mutant_started = time.monotonic()
-            if not configure_and_build(source, build, args.prefix, args.jobs, build_log):
+            if not build_tests(build, tests, args.jobs, build_log):
                 outcome, detail = "did-not-compile", ""
             else:
                 failed, _ = run_suite(tests, args.jobs, work / "logs" / f"mutant{number}", timeouts)
