@@ -86,9 +86,12 @@ def configure(source, build, prefix, log):
 
 
 def build_tests(build, tests, jobs, log):
-    """Builds the tests' programs alone (with what they depend on, the node among it)."""
-    targets = [os.path.relpath(t["command"][0], build) for t in tests
-               if Path(t["command"][0]).is_relative_to(build)]
+    """Builds the tests' programs alone (with what they depend on, the node among it): a test
+    program's target has the test's name."""
+    listed = subprocess.run(["ninja", "-C", str(build), "-t", "targets", "all"], check=True,
+                            capture_output=True, text=True).stdout
+    known = {line.split(":")[0] for line in listed.splitlines()}
+    targets = [test["name"] for test in tests if test["name"] in known]
     return subprocess.run(["cmake", "--build", str(build), f"-j{jobs}", "--target", *targets],
                           stdout=log, stderr=subprocess.STDOUT, env=build_env()).returncode == 0
 
@@ -103,7 +106,7 @@ def list_tests(build, exclude):
         properties = {entry["name"]: entry["value"] for entry in test.get("properties", [])}
         environment = dict(os.environ)
         environment.update(item.split("=", 1) for item in properties.get("ENVIRONMENT", []))
-        tests.append({"name": test["name"], "command": test["command"], "env": environment,
+        tests.append({"name": test["name"], "command": test.get("command"), "env": environment,
                       "cwd": properties.get("WORKING_DIRECTORY", str(build)),
                       "timeout": float(properties.get("TIMEOUT", 300))})
     return tests
@@ -185,6 +188,7 @@ def main():
     tests = list_tests(build, args.exclude)
     if not build_tests(build, tests, args.jobs, build_log):
         sys.exit(f"mutate: the unmutated tree does not build; see {work / 'build.log'}")
+    tests = list_tests(build, args.exclude)  # now with their programs' paths
     print(f"mutate: {len(tests)} tests: {' '.join(t['name'] for t in tests)}", flush=True)
     failed, durations = run_suite(tests, args.jobs, work / "logs" / "unmutated",
                                   {t["name"]: t["timeout"] for t in tests})
