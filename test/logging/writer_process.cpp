@@ -114,11 +114,27 @@ std::vector<char *> pointersTo(std::vector<std::string> & strings) {
   ::_exit(127);
 }
 
+void writeInChild(int err_fd, const char * path, const std::string & text) {
+  const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    failInChild(err_fd, path);
+  }
+  ::close(fd);
+}
+
 // A private /run, so the writer finds our socket (or none) where journald's would be; the
 // host's /run and any real journal stay untouched. Only async-signal-safe calls after fork.
-void isolateJournal(int err_fd, Journal journal, int journal_socket) {
-  if (::unshare(CLONE_NEWNS) != 0) {
-    failInChild(err_fd, "unshare(CLONE_NEWNS)");
+// A normal user mounts in a user namespace of its own, as its root: `maps` are its id maps.
+void isolateJournal(
+    int err_fd, Journal journal, int journal_socket,
+    const std::pair<std::string, std::string> & maps) {
+  if (::unshare(CLONE_NEWNS | (maps.first.empty() ? 0 : CLONE_NEWUSER)) != 0) {
+    failInChild(err_fd, "unshare");
+  }
+  if (!maps.first.empty()) {
+    writeInChild(err_fd, "/proc/self/setgroups", "deny");
+    writeInChild(err_fd, "/proc/self/uid_map", maps.first);
+    writeInChild(err_fd, "/proc/self/gid_map", maps.second);
   }
   if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
     failInChild(err_fd, "mount --make-rprivate /");
@@ -187,11 +203,15 @@ WriterResult runLogWriter(const WriterRun & run) {
     check(journal_socket.get() >= 0, "socket");
   }
 
+  std::pair<std::string, std::string> maps;
+  if (::geteuid() != 0) {
+    maps = {"0 " + std::to_string(::geteuid()) + " 1", "0 " + std::to_string(::getegid()) + " 1"};
+  }
   const pid_t pid = ::fork();
   check(pid >= 0, "fork");
   if (pid == 0) {
     if (run.journal != Journal::host) {
-      isolateJournal(err_write.get(), run.journal, journal_socket.get());
+      isolateJournal(err_write.get(), run.journal, journal_socket.get(), maps);
     }
     if (::dup2(out_write.get(), STDOUT_FILENO) < 0 || ::dup2(err_write.get(), STDERR_FILENO) < 0) {
       failInChild(err_write.get(), "dup2");
@@ -211,6 +231,14 @@ WriterResult runLogWriter(const WriterRun & run) {
     std::erase(result.out, '\r');  // the terminal turns each "\n" into "\r\n"
   }
   return result;
+}
+
+const std::string & whyNoPrivateRun() {
+  static const std::string why = [] {
+    const WriterResult probe = runLogWriter({.count = 0, .journal = Journal::absent});
+    return probe.exit_status == 127 ? "no private /run here: " + probe.err : std::string();
+  }();
+  return why;
 }
 
 int reportedSeq(const WriterResult & result) {

@@ -34,6 +34,10 @@ struct WriterResult {
 /// @brief Runs the log writer as a child process and collects everything it wrote.
 WriterResult runLogWriter(const WriterRun & run);
 
+/// @brief Empty where the writer can have a private /run (as root, or in a user namespace where
+/// the kernel allows one), else why it cannot.
+const std::string & whyNoPrivateRun();
+
 /// @brief Returns the facade's final counter that the writer reported on stderr, or -1.
 int reportedSeq(const WriterResult & result);
 
