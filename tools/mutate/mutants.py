@@ -31,7 +31,7 @@ MUTANTS = [
            "msg.linear.y = motionComponent(joy_axes[0]);", "linear.y from the wrong axis"),
     Mutant(_D, "return enable_button_ == kNoEnableButton || isPressed(enable_button_);",
            "return true;", "enable button gates nothing"),
-    Mutant(_D, "  motion_closed_ = last;\n", "",
+    Mutant(_D, "  motion_closed_ = last;", "  motion_closed_ = last && false;",
            "the last stop command does not close motion"),
     Mutant(_D, "    teleop_mov_pub_->publish(geometry_msgs::msg::Twist());\n", "",
            "no zero motion command on loss or stop"),
@@ -42,7 +42,8 @@ MUTANTS = [
     Mutant(_D, "const bool on_press_edge = on_pressed && !ctrl_io_on_held;",
            "const bool on_press_edge = on_pressed;", "I/O on: no edge check"),
     Mutant(_D, "const double absent = isTriggerComponent(component) ? kTriggerRest : 0.0;",
-           "const double absent = 0.0;", "missing trigger reads half pulled"),
+           "const double absent = isTriggerComponent(component) ? 0.0 : 0.0;",
+           "missing trigger reads half pulled"),
     # decoding of device events
     Mutant(_J, "if (axis >= static_cast<int64_t>(old_size) && axis < static_cast<int64_t>(size))",
            "if (axis >= 0 && axis < static_cast<int64_t>(size))",
