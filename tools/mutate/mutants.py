@@ -90,11 +90,12 @@ MUTANTS = [
     Mutant(_A, "  if (arm_grab_inprogress_) {", "  if (false) {", "grab admitted while one runs"),
     Mutant(_A, "    estop_client_->remove_pending_request(estop_client_->async_send_request(request));\n",
            "", "an unanswered e-stop is not sent again"),
-    Mutant(_A, "  if (awaited_grab_goal_ != goal) {\n    return false;", "  if (false) {\n    return false;",
+    Mutant(_A, "  if (awaited_grab_goal_ != goal) {\n    return false;", "  if (goal == 0) {\n    return false;",
            "a late answer about a goal given up on still counts"),
     Mutant(_A, "    LOG_INFO(\"Goal was rejected by server\");\n    clearArmGrab();",
            "    LOG_INFO(\"Goal was rejected by server\");", "a rejected grab keeps its button busy"),
-    Mutant(_A, "if (std::chrono::steady_clock::now() >= response_deadline) {", "if (false) {",
+    Mutant(_A, "if (std::chrono::steady_clock::now() >= response_deadline) {",
+           "if (std::chrono::steady_clock::now() >= response_deadline + std::chrono::hours(1)) {",
            "a lost goal response is waited for without end"),
     Mutant(_A, "if (answer->status == GoalStatus::STATUS_UNKNOWN) {", "if (false) {",
            "a server that no longer knows the goal is not noticed"),
@@ -114,6 +115,7 @@ MUTANTS = [
     # the program
     Mutant(_M, "constexpr auto kTeardownDeadline = 1500ms;", "constexpr auto kTeardownDeadline = 15000ms;",
            "teardown deadline 15 s"),
-    Mutant(_M, "    character = character == '\\n' ? ' ' : character;\n", "",
+    Mutant(_M, "character = character == '\\n' ? ' ' : character;",
+           "character = character == '\\n' ? '\\n' : character;",
            "a startup failure may span several lines"),
 ]
