@@ -1,5 +1,6 @@
 # The two commands of README.md: `make demo` and `make test`. Both install what is
-# missing on a fresh Debian 12 machine (as root) and are quick when nothing changed.
+# missing on a fresh Debian 12 machine (as root; a normal user is told what to install) and are
+# quick when nothing changed.
 SHELL := /bin/bash
 .ONESHELL:
 .SHELLFLAGS := -eu -o pipefail -c
@@ -22,7 +23,7 @@ DEBIAN_PACKAGES := g++ make cmake ninja-build pkg-config python3-empy python3-ya
 DEMO_TARGETS := tavrin_arm_teleop_node tavrin_demo_robot tavrin_virtual_controller
 
 .PHONY: all deps interfaces build build-demo build-asan build-tsan build-fuzz test fuzz demo \
-  soak soak-lifetime deb deb-check format check-format clean
+  soak soak-lifetime deb deb-check mutate format check-format clean
 
 all: build
 
@@ -30,6 +31,11 @@ deps:
 	installed=$$({ dpkg-query -W -f='$${Package} $${db:Status-Abbrev}\n' $(DEBIAN_PACKAGES) 2>/dev/null || true; } |
 	  awk '$$2 == "ii" {print $$1}')
 	missing=$$(for p in $(DEBIAN_PACKAGES); do grep -qxF "$$p" <<< "$$installed" || echo $$p; done)
+	if [ -n "$$missing" ] && [ "$$(id -u)" != 0 ]; then
+	  echo "missing Debian packages; install them as root, then run make again:" >&2
+	  echo "  apt-get install" $$missing >&2
+	  exit 1
+	fi
 	if [ -n "$$missing" ]; then
 	  echo "installing:" $$missing
 	  apt-get update -qq
@@ -150,6 +156,14 @@ deb: deps
 # nothing is left. Not part of `make test`: it takes minutes and the Debian archive.
 deb-check: deb
 	time test/packaging/deb_check.sh $(DEB) $(BUILD_DIR)/deb-root
+
+# Mutation testing: each mutant of tools/mutate/mutants.py is built in a copy of the tree under
+# $(BUILD_DIR)/mutate and run against the node's tests, killed or survived. A few of them:
+# `make mutate MUTANTS=3,7`. Loopback only, like every test.
+MUTANTS ?=
+mutate: interfaces
+	tools/mutate/mutate.py --work $(abspath $(BUILD_DIR))/mutate --prefix $(PREFIX) \
+	  --jobs $(CTEST_JOBS) $(if $(MUTANTS),--mutants $(MUTANTS))
 
 SOURCES = git ls-files '*.cpp' '*.hpp' '*.h'
 

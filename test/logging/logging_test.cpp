@@ -18,6 +18,9 @@ using logging_test::runLogWriter;
 using logging_test::WriterResult;
 using logging_test::WriterRun;
 
+[[maybe_unused]] const auto * const kPrivateRun =
+    testing::AddGlobalTestEnvironment(new logging_test::PrivateRunOrSkip);
+
 const std::string kStdoutNotSet = "environment variable SPDLOG_STDOUT is not set, and set true\n";
 const std::string kSystemdNotSet =
     "environment variable SPDLOG_SYSTEMD is not set, and set false\n";

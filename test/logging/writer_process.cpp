@@ -21,6 +21,15 @@ constexpr const char * kPrivateRun =
     "mount -t tmpfs tmpfs /run && mkdir -p /run/systemd/journal && "
     "{ [ -z \"$1\" ] || mount --bind \"$1\" /run/systemd/journal; } && shift && exec \"$@\"";
 
+// A normal user mounts in a user namespace of its own, where the kernel allows one.
+std::vector<std::string> privateMount() {
+  std::vector<std::string> argv{"unshare", "--mount", "--propagation", "private"};
+  if (::geteuid() != 0) {
+    argv.insert(argv.begin() + 1, {"--user", "--map-root-user"});
+  }
+  return argv;
+}
+
 std::string quoted(const std::string & text) {
   std::string quoted = "'";
   for (const char c : text) {
@@ -67,8 +76,8 @@ WriterResult runLogWriter(const WriterRun & run) {
       }
       socket_folder = folder;
     }
-    argv = {"unshare",   "--mount", "--propagation", "private", "sh", "-c",
-            kPrivateRun, "sh",      socket_folder};
+    argv = privateMount();
+    argv.insert(argv.end(), {"sh", "-c", kPrivateRun, "sh", socket_folder});
     argv.insert(argv.end(), writer.begin(), writer.end());
   }
 
@@ -96,6 +105,19 @@ WriterResult runLogWriter(const WriterRun & run) {
     std::filesystem::remove_all(folder);
   }
   return result;
+}
+
+void PrivateRunOrSkip::SetUp() {
+  static const std::string why = [] {
+    std::vector<std::string> argv = privateMount();
+    argv.insert(argv.end(), {"sh", "-c", "mount -t tmpfs tmpfs /run"});
+    tavrin_tools::ChildProcess probe(argv, {});
+    const auto status = probe.waitForExit(std::chrono::seconds(60));
+    return status && *status == 0 ? std::string() : "no private /run here: " + probe.output();
+  }();
+  if (!why.empty()) {
+    GTEST_SKIP() << why;
+  }
 }
 
 std::map<std::string, std::string> parseJournalEntry(const std::string & datagram) {

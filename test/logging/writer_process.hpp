@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -36,6 +38,12 @@ struct WriterResult {
 WriterResult runLogWriter(const WriterRun & run);
 
 /// @brief Splits one native journal protocol datagram (text fields only) into its fields.
+/// Skips every test of its program where the writer cannot have a private /run, saying why.
+class PrivateRunOrSkip : public testing::Environment {
+public:
+  void SetUp() override;
+};
+
 std::map<std::string, std::string> parseJournalEntry(const std::string & datagram);
 
 }  // namespace logging_test
