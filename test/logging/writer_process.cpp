@@ -111,7 +111,7 @@ void PrivateRunOrSkip::SetUp() {
   static const std::string why = [] {
     std::vector<std::string> argv = privateMount();
     argv.insert(argv.end(), {"sh", "-c", "mount -t tmpfs tmpfs /run"});
-    tavrin_tools::ChildProcess probe(argv, {});
+    tavrin_tools::ChildProcess probe(argv);
     const auto status = probe.waitForExit(std::chrono::seconds(60));
     return status && *status == 0 ? std::string() : "no private /run here: " + probe.output();
   }();
