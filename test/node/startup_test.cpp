@@ -144,9 +144,9 @@ TEST(Startup, SignalSoonAfterStartEndsTheProcessCleanlyAndPromptly) {
     if (!tavrin_tools::exitedCleanly(status)) {
       failed.push_back(
           "run " + std::to_string(run) + ", " + joy_dev + ", signal " +
-          std::to_string(signal_number) + " after " + std::to_string(delay.count()) + " ms: " +
-          (status ? tavrin_tools::describeExit(*status) : "still running after 2 s") + "\n" +
-          node.output());
+          std::to_string(signal_number) + " after " + std::to_string(delay.count()) +
+          " ms: " + (status ? tavrin_tools::describeExit(*status) : "still running after 2 s") +
+          "\n" + node.output());
     }
   }
   loaded = false;
