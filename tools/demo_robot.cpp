@@ -420,7 +420,8 @@ Options parseOptions(const std::vector<std::string> & arguments) {
       }
     } else if (arguments[i] == "--help") {
       throw std::invalid_argument(
-          "usage: tavrin_demo_robot [--plain | --live] [--follow FILE] [--estop answer|silent|none]: the demo's arm, which "
+          "usage: tavrin_demo_robot [--plain | --live] [--follow FILE] [--estop "
+          "answer|silent|none]: the demo's arm, which "
           "serves the emergency stop and the arm task and shows what it receives");
     } else {
       throw std::invalid_argument(
