@@ -31,12 +31,21 @@ std::string configFile(const std::string & name) {
 }
 
 TEST(ParameterFiles, DefaultFileGivesTheNodeItsDefaults) {
-  TeleopProcess node({"--params-file", configFile("teleop.yaml")});
-  ASSERT_TRUE(node.waitForOutput("joyDataThread started")) << node.output();
-  const auto expected =
-      startupLines("/dev/input/js0", {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 5, 6, 7});
-  EXPECT_EQ(firstBodies(node, expected.size()), expected);
-  EXPECT_TRUE(node.interruptAndExitCleanly());
+  RobotPeer peer;
+  rcl_interfaces::srv::GetParameters::Request get;
+  get.names = {"deadzone", "joy_dev",       "joy_axis",
+               "joy_btns", "enable_button", "coalesce_interval_ms"};
+  std::vector<std::vector<rcl_interfaces::msg::ParameterValue>> reported;
+  for (const auto & arguments :
+       {std::vector<std::string>{}, {"--params-file", configFile("teleop.yaml")}}) {
+    TeleopProcess node(arguments);
+    ASSERT_TRUE(node.waitForOutput("joyDataThread started")) << node.output();
+    const auto values = askNode<rcl_interfaces::srv::GetParameters>(peer, "get_parameters", get);
+    ASSERT_TRUE(values && values->values.size() == get.names.size()) << node.output();
+    reported.push_back(values->values);
+    EXPECT_TRUE(node.interruptAndExitCleanly());
+  }
+  EXPECT_EQ(reported[0], reported[1]);
 }
 
 TEST(ParameterFiles, ControllerPresetsRemapButtonsAndReadOnlyParametersReportThem) {
