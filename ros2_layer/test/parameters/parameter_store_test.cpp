@@ -187,24 +187,18 @@ TEST_F(ParameterServices, SetGetListAndDescribeAnswerAsRclcpp) {
   // Together or one by one, the parameters given, the reason of a refusal, and the speed after.
   const std::string read_only = "parameter 'scale' cannot be set because it is read-only";
   const std::string undeclared = "parameter 'grip.width' cannot be set because it was not declared";
+  const std::string range = "Parameter {grip.speed} doesn't comply with integer range.";
+  const std::string unset = "cannot undeclare an statically typed parameter";
+  const std::string not_declared = "One or more parameters were not declared before setting";
   for (const auto & [atomically, parameters, reason, speed_after] :
        std::vector<std::tuple<bool, std::vector<rclcpp::Parameter>, std::string, int64_t>>{
            {false, {{"scale", 0.9}}, read_only, 3},
            {false, {{"grip.speed", 7}}, "", 7},
-           {false,
-            {{"grip.speed", 11}},
-            "Parameter {grip.speed} doesn't comply with integer range.",
-            7},
+           {false, {{"grip.speed", 11}}, range, 7},
            {false, {{"grip.width", 2}}, undeclared, 7},
-           {false,
-            {rclcpp::Parameter("grip.speed")},
-            "cannot undeclare an statically typed parameter",
-            7},
+           {false, {rclcpp::Parameter("grip.speed")}, unset, 7},
            {true, {{"grip.speed", 5}, {"scale", 1.0}}, read_only, 7},
-           {true,
-            {{"grip.speed", 5}, {"grip.width", 2}},
-            "One or more parameters were not declared before setting",
-            7},
+           {true, {{"grip.speed", 5}, {"grip.width", 2}}, not_declared, 7},
            {true, {{"grip.speed", 5}}, "", 5},
        }) {
     SCOPED_TRACE(reason);
