@@ -1,5 +1,6 @@
 # The two commands of README.md: `make demo` and `make test`. Both install what is
-# missing on a fresh Debian 12 machine (as root) and are quick when nothing changed.
+# missing on a fresh Debian 12 machine (as root; a normal user is told what to install) and are
+# quick when nothing changed.
 SHELL := /bin/bash
 .ONESHELL:
 .SHELLFLAGS := -eu -o pipefail -c
@@ -22,7 +23,7 @@ DEBIAN_PACKAGES := g++ make cmake ninja-build pkg-config python3-empy python3-ya
 DEMO_TARGETS := tavrin_arm_teleop_node tavrin_demo_robot tavrin_virtual_controller
 
 .PHONY: all deps interfaces build build-demo build-asan build-tsan build-fuzz test fuzz demo \
-  soak soak-lifetime format check-format clean
+  soak soak-lifetime deb deb-check mutate format check-format clean
 
 all: build
 
@@ -30,6 +31,11 @@ deps:
 	installed=$$({ dpkg-query -W -f='$${Package} $${db:Status-Abbrev}\n' $(DEBIAN_PACKAGES) 2>/dev/null || true; } |
 	  awk '$$2 == "ii" {print $$1}')
 	missing=$$(for p in $(DEBIAN_PACKAGES); do grep -qxF "$$p" <<< "$$installed" || echo $$p; done)
+	if [ -n "$$missing" ] && [ "$$(id -u)" != 0 ]; then
+	  echo "missing Debian packages; install them as root, then run make again:" >&2
+	  echo "  apt-get install" $$missing >&2
+	  exit 1
+	fi
 	if [ -n "$$missing" ]; then
 	  echo "installing:" $$missing
 	  apt-get update -qq
@@ -119,6 +125,45 @@ soak-lifetime: interfaces
 	cmake --build $(BUILD_DIR)/default -j$(JOBS) --target tavrin_soak
 	ROS_LOCALHOST_ONLY=1 ROS_DOMAIN_ID=230 $(BUILD_DIR)/default/bench/tavrin_soak --lifetime \
 	  $(if $(filter command line,$(origin SOAK_SECONDS)),$(SOAK_SECONDS),1860)
+
+# The Debian package of the bundled build, for an operator station without ROS 2, built by
+# dpkg-buildpackage from a copy of the tracked sources (kept, so that a rebuild is incremental).
+DEB_VERSION := $(shell sed -n '1s/^[^(]*(\([^)]*\)).*/\1/p' debian/changelog)
+DEB_ARCH    := $(shell dpkg --print-architecture)
+DEB         := $(BUILD_DIR)/deb/tavrin-arm-teleop_$(DEB_VERSION)_$(DEB_ARCH).deb
+DEB_TOOLS   := dpkg-dev debhelper lintian debootstrap
+
+deb: deps
+	installed=$$({ dpkg-query -W -f='$${Package} $${db:Status-Abbrev}\n' $(DEB_TOOLS) 2>/dev/null || true; } |
+	  awk '$$2 == "ii" {print $$1}')
+	missing=$$(for p in $(DEB_TOOLS); do grep -qxF "$$p" <<< "$$installed" || echo $$p; done)
+	if [ -n "$$missing" ]; then
+	  echo "installing:" $$missing
+	  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing
+	fi
+	source=$(BUILD_DIR)/deb/tavrin-arm-teleop-$(DEB_VERSION)
+	mkdir -p $$source
+	git ls-files -z | xargs -0 tar -c | tar -x -C $$source
+	# Without a clean, dh would skip the build it has done once: ninja decides what to redo.
+	rm -f $$source/debian/debhelper-build-stamp
+	(cd $$source && dpkg-buildpackage -us -uc -b -nc) > $(BUILD_DIR)/deb/build.log 2>&1 ||
+	  { tail -40 $(BUILD_DIR)/deb/build.log; exit 1; }
+	echo "deb: $(DEB)"
+	lintian --fail-on error $(DEB)
+
+# Installs the package into a clean Debian 12 root (debootstrap, cached in build/deb-root), runs
+# the demo session there on loopback with the installed programs, purges it and checks that
+# nothing is left. Not part of `make test`: it takes minutes and the Debian archive.
+deb-check: deb
+	time test/packaging/deb_check.sh $(DEB) $(BUILD_DIR)/deb-root
+
+# Mutation testing: each mutant of tools/mutate/mutants.py is built in a copy of the tree under
+# $(BUILD_DIR)/mutate and run against the node's tests, killed or survived. A few of them:
+# `make mutate MUTANTS=3,7`. Loopback only, like every test.
+MUTANTS ?=
+mutate: interfaces
+	tools/mutate/mutate.py --work $(abspath $(BUILD_DIR))/mutate --prefix $(PREFIX) \
+	  --jobs $(CTEST_JOBS) $(if $(MUTANTS),--mutants $(MUTANTS))
 
 SOURCES = git ls-files '*.cpp' '*.hpp' '*.h'
 

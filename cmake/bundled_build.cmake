@@ -11,6 +11,23 @@ add_executable(tavrin_arm_teleop_node src/tavrin_arm_teleop/main.cpp)
 target_link_libraries(tavrin_arm_teleop_node PRIVATE tavrin_arm_teleop_core)
 target_compile_options(tavrin_arm_teleop_node PRIVATE ${TAVRIN_WARNINGS})
 
+# The operator station's install (`make deb`): the programs, the keystore tool and the demo as
+# commands, the presets and the example parameter file as data, and the interface libraries the
+# layer was built with (ros2_layer/interfaces) in a folder of the package's own.
+include(GNUInstallDirs)
+set(TAVRIN_TOOLS_DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tavrin_arm_teleop_node DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(PROGRAMS tools/make_keystore.sh DESTINATION ${CMAKE_INSTALL_BINDIR}
+  RENAME tavrin_make_keystore)
+install(PROGRAMS tools/demo.sh DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME tavrin_demo)
+install(DIRECTORY config/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tavrin-arm-teleop)
+set(TAVRIN_INTERFACE_LIBRARIES "" CACHE PATH
+  "Folder of the interface libraries to install beside the programs (the package's build)")
+if(TAVRIN_INTERFACE_LIBRARIES)
+  install(DIRECTORY ${TAVRIN_INTERFACE_LIBRARIES}/
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/tavrin-arm-teleop FILES_MATCHING PATTERN "*.so")
+endif()
+
 if(BUILD_TESTING AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/test/CMakeLists.txt)
   add_subdirectory(test)
 endif()

@@ -35,6 +35,13 @@ install(TARGETS tavrin_arm_teleop_component
   ARCHIVE DESTINATION lib LIBRARY DESTINATION lib RUNTIME DESTINATION bin)
 install(TARGETS tavrin_arm_teleop_node DESTINATION lib/${PROJECT_NAME})
 
+# The operator's tools and the demo beside the node, for `ros2 run tavrin_arm_teleop ...`.
+set(TAVRIN_TOOLS_DESTINATION lib/${PROJECT_NAME})
+add_subdirectory(tools)
+install(PROGRAMS tools/demo.sh DESTINATION lib/${PROJECT_NAME} RENAME tavrin_demo)
+install(PROGRAMS tools/make_keystore.sh DESTINATION lib/${PROJECT_NAME}
+  RENAME tavrin_make_keystore)
+
 foreach(dir launch config)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir})
     install(DIRECTORY ${dir} DESTINATION share/${PROJECT_NAME}
@@ -46,7 +53,6 @@ endforeach()
 # against the real stack.
 if(BUILD_TESTING AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/test/CMakeLists.txt)
   include(cmake/tavrin_testing.cmake)
-  include(tools/common/rigs.cmake)
   add_subdirectory(test)
 endif()
 

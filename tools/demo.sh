@@ -3,17 +3,34 @@
 # controller and a demo robot, for about 15 seconds, on loopback only.
 #
 #   tools/demo.sh [BUILD_DIR]        (default build/default; `make demo` builds it first)
+#   tavrin_demo                      (installed: the programs beside it)
 #
 # On a terminal the robot's view is redrawn in place and the controller's narration and the
-# node's log go to BUILD_DIR/demo/; elsewhere (CI) everything is printed as plain lines.
+# node's log go to BUILD_DIR/demo/ (installed: DEMO_LOG_DIR, or a fresh folder under /tmp);
+# elsewhere (CI) everything is printed as plain lines.
 # Environment: DEMO_INPUT=auto|device|topic (how the controller reaches the node, default auto),
-# DEMO_DOMAIN_ID (default 231), DEMO_SECURE=1 (ROS 2 security enforced, each program in its own
+# DEMO_DOMAIN_ID (default 220; at most 230 with DEMO_SECURE), DEMO_SECURE=1 (ROS 2 security enforced, each program in its own
 # enclave of a fresh keystore made by tools/make_keystore.sh).
 set -euo pipefail
 
-build_dir=${1:-build/default}
-tools="$build_dir/tools"
-node="$build_dir/tavrin_arm_teleop_node"
+if [ "${1:-}" = --help ]; then
+  sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
+  exit 0
+fi
+
+here=$(cd "$(dirname "$0")" && pwd)
+if [ $# -eq 0 ] && [ -x "$here/tavrin_arm_teleop_node" ]; then
+  tools=$here
+  node="$here/tavrin_arm_teleop_node"
+  make_keystore="$here/tavrin_make_keystore"
+  log_dir=${DEMO_LOG_DIR:-$(mktemp -d -t tavrin_demo.XXXXXX)}
+else
+  build_dir=${1:-build/default}
+  tools="$build_dir/tools"
+  node="$build_dir/tavrin_arm_teleop_node"
+  make_keystore="$here/make_keystore.sh"
+  log_dir="$build_dir/demo"
+fi
 for program in "$node" "$tools/tavrin_demo_robot" "$tools/tavrin_virtual_controller"; do
   if [ ! -x "$program" ]; then
     echo "demo: $program is missing; run \`make demo\` (or \`make build\`) first" >&2
@@ -24,10 +41,14 @@ done
 # The demo's DDS traffic never leaves this machine, and a domain of its own keeps it apart
 # from any ROS 2 system here: a robot on the same machine and domain would obey the demo.
 export ROS_LOCALHOST_ONLY=1
-export ROS_DOMAIN_ID=${DEMO_DOMAIN_ID:-231}
+export ROS_DOMAIN_ID=${DEMO_DOMAIN_ID:-220}
+# A shell's CYCLONEDDS_URI (an interface or peers for a robot) would pick loopback a second time.
+if [ -n "${CYCLONEDDS_URI:-}" ]; then
+  echo "demo: ignoring CYCLONEDDS_URI from the shell: the demo stays on loopback"
+  unset CYCLONEDDS_URI
+fi
 export SPDLOG_STDOUT=true SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info
 
-log_dir="$build_dir/demo"
 mkdir -p "$log_dir"
 narration="$log_dir/controller.log"
 node_log="$log_dir/teleop_node.log"
@@ -46,7 +67,7 @@ enclave() { :; }
 if [ "${DEMO_SECURE:-0}" = 1 ]; then
   export ROS_SECURITY_KEYSTORE="$log_dir/keystore"
   rm -rf "$ROS_SECURITY_KEYSTORE"
-  "$(dirname "$0")/make_keystore.sh" "$ROS_SECURITY_KEYSTORE"
+  "$make_keystore" "$ROS_SECURITY_KEYSTORE"
   export ROS_SECURITY_ENABLE=true ROS_SECURITY_STRATEGY=Enforce
   enclave() { echo --ros-args --enclave "/tavrin/$1" --; }
 fi

@@ -418,6 +418,10 @@ Options parseOptions(const std::vector<std::string> & arguments) {
       } else {
         throw std::invalid_argument("--estop takes answer, silent or none, not " + mode);
       }
+    } else if (arguments[i] == "--help") {
+      throw std::invalid_argument(
+          "usage: tavrin_demo_robot [--plain | --live] [--follow FILE] [--estop answer|silent|none]: the demo's arm, which "
+          "serves the emergency stop and the arm task and shows what it receives");
     } else {
       throw std::invalid_argument(
           "unknown argument " + arguments[i] +

@@ -11,7 +11,7 @@
 #                                         the CA certificates and the governance
 #
 # The domain id written into the governance and permissions documents is ROS_DOMAIN_ID
-# (default 0): a keystore secures one domain. An existing CA and governance are kept, so the
+# (default 0, at most 230: DDS Security's schema goes no higher): a keystore secures one domain. An existing CA and governance are kept, so the
 # enclaves can also be added to a keystore made by `ros2 security create_keystore`; an
 # enclave's certificate and key are kept too, its permissions rewritten.
 #
@@ -30,6 +30,12 @@ domain_id=${ROS_DOMAIN_ID:-0}
 case $domain_id in
   '' | *[!0-9]*) echo "make_keystore: ROS_DOMAIN_ID must be a number, not '$domain_id'" >&2; exit 2 ;;
 esac
+# DDS refuses, at every program's start, a governance or permissions document that names a
+# domain above the schema's limit; better to say so now than to sign documents nobody accepts.
+if [ "$((10#$domain_id))" -gt 230 ]; then
+  echo "make_keystore: ROS_DOMAIN_ID $domain_id is above 230, the highest domain DDS Security can secure" >&2
+  exit 2
+fi
 command -v openssl > /dev/null || { echo "make_keystore: openssl is missing (apt-get install openssl)" >&2; exit 1; }
 
 readonly validity_days=3650

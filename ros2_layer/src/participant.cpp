@@ -13,6 +13,9 @@
 namespace ros2_layer {
 namespace {
 
+// The highest domain id that DDS Security's governance and permissions schema allows.
+constexpr uint32_t kMaxSecuredDomainId = 230;
+
 // Unicast discovery on loopback probes one port pair per participant index, so the highest
 // index bounds how many processes can share a domain on one machine.
 constexpr int kMaxAutoParticipantIndex = 32;
@@ -33,12 +36,24 @@ const char * environment(const char * name) {
 /// A DDS domain that lives as long as any participant of this process uses it.
 class Domain {
 public:
-  Domain(uint32_t domain_id, const std::string & configuration)
+  explicit Domain(const DomainSettings & settings)
       : handle_(checkDds(
-            dds_create_domain(domain_id, configuration.c_str()),
-            "failed to create DDS domain " + std::to_string(domain_id))) {}
+            dds_create_domain(settings.domain_id, cycloneConfiguration(settings).c_str()),
+            domainFailure(settings))) {}
 
 private:
+  static std::string domainFailure(const DomainSettings & settings) {
+    std::string failure = "failed to create DDS domain " + std::to_string(settings.domain_id);
+    // A shell's CYCLONEDDS_URI that picks an interface again beside our loopback one is the
+    // usual way to get here; Cyclone's reason goes only to its own log.
+    if (settings.localhost_only && *environment("CYCLONEDDS_URI") != '\0') {
+      failure +=
+          " with both ROS_LOCALHOST_ONLY=1 and CYCLONEDDS_URI set (unset CYCLONEDDS_URI to stay "
+          "on loopback, or unset ROS_LOCALHOST_ONLY and pick the interface in CYCLONEDDS_URI)";
+    }
+    return failure;
+  }
+
   Entity handle_;
 };
 
@@ -49,7 +64,7 @@ std::shared_ptr<Domain> acquireDomain(const DomainSettings & settings) {
   std::weak_ptr<Domain> & slot = domains[settings.domain_id];
   std::shared_ptr<Domain> domain = slot.lock();
   if (!domain) {
-    domain = std::make_shared<Domain>(settings.domain_id, cycloneConfiguration(settings));
+    domain = std::make_shared<Domain>(settings);
     slot = domain;
   }
   return domain;
@@ -68,15 +83,23 @@ rmw_dds_common::msg::Gid toMessage(const Gid & gid) {
   return message;
 }
 
-std::string participantFailure(const ParticipantSecurity & security) {
+std::string participantFailure(const DomainSettings & settings) {
+  const ParticipantSecurity & security = settings.security;
   if (security.enclave_folder.empty()) {
     return "failed to create DDS participant";
   }
   // Cyclone names the file it rejected only in its own log; point the operator at the folder.
-  return "failed to create DDS participant: SECURITY ERROR: the security files in '" +
-         security.enclave_folder +
-         "' were refused (a certificate, key or signed document there "
-         "is invalid, or does not match the others)";
+  std::string failure =
+      "failed to create DDS participant: SECURITY ERROR: the security files in '" +
+      security.enclave_folder + "' were refused (";
+  if (settings.domain_id > kMaxSecuredDomainId) {
+    return failure + "ROS_DOMAIN_ID " + std::to_string(settings.domain_id) + " is above " +
+           std::to_string(kMaxSecuredDomainId) +
+           ", the highest domain DDS Security can secure: use a domain of 0-230 and a keystore "
+           "made for it)";
+  }
+  return failure +
+         "a certificate, key or signed document there is invalid, or does not match the others)";
 }
 
 }  // namespace
@@ -107,7 +130,9 @@ std::string cycloneConfiguration(const DomainSettings & settings) {
         "</Interfaces><AllowMulticast>false</AllowMulticast></General>"
         "<Discovery><ParticipantIndex>auto</ParticipantIndex><MaxAutoParticipantIndex>" +
         std::to_string(kMaxAutoParticipantIndex) +
-        "</MaxAutoParticipantIndex><Peers><Peer address=\"localhost\"/></Peers></Discovery>";
+        // The peer by address: a machine without /etc/hosts (a fresh chroot, a container)
+        // cannot resolve "localhost", and discovery would then find nobody.
+        "</MaxAutoParticipantIndex><Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery>";
   }
   configuration += std::string("<Sizing><ReceiveBufferSize>") + kReceiveBufferSize +
                    "</ReceiveBufferSize></Sizing></Domain></CycloneDDS>,";
@@ -123,7 +148,7 @@ Participant::Participant(const DomainSettings & settings) : domain_(acquireDomai
   applySecurity(settings.security, qos.get());
   participant_ = Entity(checkDds(
       dds_create_participant(settings.domain_id, qos.get(), nullptr),
-      participantFailure(settings.security)));
+      participantFailure(settings)));
   gid_ = gidOf(participant_.get());
   publisher_ = Entity(checkDds(
       dds_create_publisher(participant_.get(), nullptr, nullptr), "failed to create publisher"));

@@ -175,6 +175,17 @@ class SystemdUnit(unittest.TestCase):
                                 capture_output=True, text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
 
+    @unittest.skipUnless(shutil.which('systemd-analyze'), 'systemd-analyze is not installed')
+    def test_the_robot_and_the_package_units_expose_little(self):
+        # A process that moves an arm gets the journal, DDS, input devices and a keystore only.
+        for unit in (self.UNIT, ROOT / 'debian/tavrin-arm-teleop.service'):
+            with self.subTest(unit.name):
+                result = subprocess.run(
+                    ['systemd-analyze', 'security', '--offline=true', '--threshold=25', str(unit)],
+                    capture_output=True, text=True)
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                self.assertIn('DeviceAllow=char-input r', unit.read_text())
+
 
 if __name__ == '__main__':
     unittest.main(verbosity=2)

@@ -26,6 +26,32 @@ DeviceNode::DeviceNode(
                             device, TAVRIN_NODE_EXECUTABLE, ros_arguments, device_path)),
           joined(tavrin_tools::nodeLogEnvironment(), environment)) {}
 
+void PrivateDevicesOrSkip::SetUp() {
+  if (!whyNoPrivateDevices().empty()) {
+    GTEST_SKIP() << whyNoPrivateDevices();
+  }
+}
+
+const std::string & whyNoPrivateDevices() {
+  // The node's own command line, with a program that only ends for the node.
+  static const std::string why = [] {
+    std::string failure;
+    try {
+      JoystickStandIn device;
+      ChildProcess probe(tavrin_tools::deviceNodeCommand(device, "true"));
+      const auto status = probe.waitForExit();
+      if (!status || *status != 0) {
+        failure = probe.output();
+      }
+    } catch (const std::exception & error) {
+      failure = error.what();
+    }
+    failure.erase(failure.find_last_not_of('\n') + 1);
+    return failure.empty() ? failure : "no private /dev/input here: " + failure;
+  }();
+  return why;
+}
+
 bool waitForNode(RobotPeer & peer) {
   const bool matched = peer.waitForMotionPublisher();
   std::this_thread::sleep_for(500ms);

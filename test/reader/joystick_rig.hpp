@@ -2,9 +2,12 @@
 // /dev/input/js0 links to the stand-in's device.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "child_process.hpp"
@@ -29,6 +32,15 @@ public:
       const std::vector<std::string> & launcher = {},
       const std::vector<std::string> & environment = {});
 };
+
+/// Skips every test of its program where the node cannot have a private /dev/input, saying why.
+class PrivateDevicesOrSkip : public testing::Environment {
+public:
+  void SetUp() override;
+};
+
+/// Empty where the node can have a private /dev/input, else why it cannot.
+const std::string & whyNoPrivateDevices();
 
 /// Waits until the node's motion publisher is matched with `peer`, and a moment more for the
 /// node's writers to match the peer's readers in turn.

@@ -17,6 +17,10 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Twist = geometry_msgs::msg::Twist;
 
+// Without a private /dev/input the node has no device to read.
+[[maybe_unused]] const auto * const kPrivateDevices =
+    testing::AddGlobalTestEnvironment(new PrivateDevicesOrSkip);
+
 const std::string kOpenFailed = "Joy /dev/input/js0 open failed";
 const std::string kOpened = "joyOpen: Unknown, ret = ";
 const std::string kUnknownType = "Unknown event type";

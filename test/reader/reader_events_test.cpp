@@ -16,6 +16,10 @@ namespace {
 using namespace std::chrono_literals;
 using Twist = geometry_msgs::msg::Twist;
 
+// Without a private /dev/input the node has no device to read.
+[[maybe_unused]] const auto * const kPrivateDevices =
+    testing::AddGlobalTestEnvironment(new PrivateDevicesOrSkip);
+
 constexpr uint8_t kButton = JS_EVENT_BUTTON;
 constexpr uint8_t kAxis = JS_EVENT_AXIS;
 constexpr uint8_t kInitial = JS_EVENT_INIT;

@@ -126,6 +126,7 @@ TEST(SecuredStartup, RefusalsComeBeforeJoiningTheNetworkAndNameWhatIsWrong) {
       {"linked out", {"--enclave", "/tavrin/out"}, {permissive}, "outside the keystore's"},
       {"crl a folder", {"--enclave", crl_folder}, {}, "crl.pem' is there but is not a readable"},
       {"crl a dangling link", {"--enclave", crl_dangling}, {permissive}, "crl.pem' is there but"},
+      {"231", {"--enclave", "/tavrin/teleop_node"}, {"ROS_DOMAIN_ID=231"}, "231 is above 230, the"},
   };
 
   for (const Refusal & refusal : refusals) {

@@ -119,8 +119,12 @@ void RobotPeer::createArmTaskServer(const PeerOptions & options) {
   arm_task_server_ = rclcpp_action::create_server<ArmTaskDecision>(
       node_, options.arm_task_action,
       [this](const rclcpp_action::GoalUUID &, std::shared_ptr<const ArmTaskDecision::Goal> goal) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         goals_.push_back(*goal);
+        if (arm_task_behaviour_ == ArmTaskBehaviour::kAcceptLate && goals_.size() == 1) {
+          lock.unlock();
+          std::this_thread::sleep_for(4s);
+        }
         return arm_task_behaviour_ == ArmTaskBehaviour::kReject
                    ? rclcpp_action::GoalResponse::REJECT
                    : rclcpp_action::GoalResponse::ACCEPT_AND_EXECUTE;
@@ -137,6 +141,7 @@ void RobotPeer::executeArmTask(
   auto result = std::make_shared<ArmTaskDecision::Result>();
   switch (arm_task_behaviour_) {
     case ArmTaskBehaviour::kSucceed:
+    case ArmTaskBehaviour::kAcceptLate:
       // Humble's action client drops feedback that it takes before the goal response, and a
       // stage sent at once can arrive with the response: an arm needs a moment to start anyway.
       std::this_thread::sleep_for(500ms);

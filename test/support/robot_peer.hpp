@@ -29,7 +29,8 @@ using tavrin_tools::ChildProcess;
 using tavrin_tools::waitUntil;
 
 /// How the arm task server treats a goal.
-enum class ArmTaskBehaviour { kSucceed, kReject, kAbort, kCancelWhenAsked, kRunForever };
+// kAcceptLate: succeeds, but answers the first goal only after 4 s, past the client's wait.
+enum class ArmTaskBehaviour { kSucceed, kReject, kAbort, kCancelWhenAsked, kRunForever, kAcceptLate };
 
 /// How the emergency-stop service treats a request.
 enum class EstopBehaviour { kAnswer, kSilent };

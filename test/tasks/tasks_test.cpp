@@ -110,6 +110,21 @@ TEST_F(Tasks, EveryEndOfAGrabIsLoggedAndFreesTheButtonForTheNextPress) {
   }
 }
 
+TEST_F(Tasks, GoalResponseTooLateIsGivenUpAndItsAnswersLeaveTheNextGrabAlone) {
+  start(armTaskServer(ArmTaskBehaviour::kAcceptLate));
+  press(kGrab);
+  ASSERT_TRUE(saw("ArmTaskDecision goal response lost, stop waiting for it"));
+  ASSERT_TRUE(saw("ArmTaskDecision goal finished!"));
+  // The first goal is accepted and succeeds while the second runs: only the second is reported.
+  press(kGrab);
+  ASSERT_TRUE(saw("ArmTaskDecision goal finished!", 2));
+  std::this_thread::sleep_for(2s);
+  EXPECT_EQ(peer_->receivedGoals().size(), 2u);
+  EXPECT_EQ(node_->countOutput("Goal accepted by server, waiting for result"), 1u);
+  EXPECT_EQ(node_->countOutput("status: false, status_code: 3, errmsg: x"), 1u);
+  EXPECT_EQ(node_->countOutput("ArmTaskDecision goal finished!"), 2u);
+}
+
 TEST_F(Tasks, GrabCanceledByAnotherClientFreesTheButton) {
   start(armTaskServer(ArmTaskBehaviour::kCancelWhenAsked));
   press(kGrab);

@@ -157,9 +157,10 @@ std::vector<std::string> deviceNodeCommand(
       "mount --make-rprivate / && mount -t tmpfs tmpfs /dev/input && mkdir -p \"$(dirname '" +
       device_path + "')\" && ln -s '" + device.linkPath() + "' '" + device_path +
       "' && exec \"$0\" \"$@\"";
-  std::vector<std::string> argv{"unshare",    "-m",   "sh",
-                                "-c",         script, node_executable,
-                                "--ros-args", "-p",   "joy_dev:=" + device_path};
+  // A normal user may mount only in a user namespace of its own, where it is root.
+  std::vector<std::string> argv{
+      "unshare", ::geteuid() == 0 ? "-m" : "-rm", "sh", "-c", script, node_executable, "--ros-args",
+      "-p",      "joy_dev:=" + device_path};
   argv.insert(argv.end(), ros_arguments.begin(), ros_arguments.end());
   return argv;
 }

@@ -75,7 +75,8 @@ private:
 };
 
 /// The command line that runs `node_executable` in device mode, reading /dev/input/js0 of a
-/// private mount namespace where that path leads to `device`.
+/// private mount namespace where that path leads to `device`. Not as root, the namespace needs
+/// the kernel's leave to make a user namespace, and /dev/input must exist.
 std::vector<std::string> deviceNodeCommand(
     const JoystickStandIn & device, const std::string & node_executable,
     const std::vector<std::string> & ros_arguments = {},
