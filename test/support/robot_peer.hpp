@@ -30,7 +30,14 @@ using tavrin_tools::waitUntil;
 
 /// How the arm task server treats a goal.
 // kAcceptLate: succeeds, but answers the first goal only after 4 s, past the client's wait.
-enum class ArmTaskBehaviour { kSucceed, kReject, kAbort, kCancelWhenAsked, kRunForever, kAcceptLate };
+enum class ArmTaskBehaviour {
+  kSucceed,
+  kReject,
+  kAbort,
+  kCancelWhenAsked,
+  kRunForever,
+  kAcceptLate
+};
 
 /// How the emergency-stop service treats a request.
 enum class EstopBehaviour { kAnswer, kSilent };
