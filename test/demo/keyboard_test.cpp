@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -22,44 +23,35 @@ using namespace std::chrono_literals;
 using Joy = sensor_msgs::msg::Joy;
 
 /// Listens on /joy and keeps the latest sample.
-class JoyListener {
-public:
-  JoyListener() : node_(std::make_shared<rclcpp::Node>("joy_listener")) {
-    subscription_ = node_->create_subscription<Joy>(
-        "/joy", rclcpp::QoS(10), [this](std::shared_ptr<const Joy> sample) {
-          std::lock_guard<std::mutex> lock(mutex_);
-          latest_ = *sample;
-          ++count_;
-        });
-    executor_.add_node(node_);
-    spinner_ = std::thread([this] { executor_.spin(); });
+struct JoyListener {
+  JoyListener() {
+    executor.add_node(node);
+    spinner = std::jthread([this] { executor.spin(); });
   }
+  ~JoyListener() { executor.cancel(); }
 
-  ~JoyListener() {
-    executor_.cancel();
-    spinner_.join();
-  }
-
-  /// Waits until the latest sample satisfies `condition`.
+  /// Waits until the latest sample, with the controller's whole layout, satisfies `condition`.
   bool waitFor(
       const std::function<bool(const Joy &)> & condition, std::chrono::milliseconds timeout = 10s) {
     return waitUntil(
         [&] {
-          std::lock_guard<std::mutex> lock(mutex_);
-          return count_ > 0 && latest_.axes.size() >= 6 && latest_.buttons.size() >= 10 &&
-                 condition(latest_);
+          std::lock_guard<std::mutex> lock(mutex);
+          return latest && latest->axes.size() >= 6 && latest->buttons.size() >= 10 &&
+                 condition(*latest);
         },
         timeout);
   }
 
-private:
-  rclcpp::Node::SharedPtr node_;
-  rclcpp::Subscription<Joy>::SharedPtr subscription_;
-  rclcpp::executors::SingleThreadedExecutor executor_;
-  std::thread spinner_;
-  std::mutex mutex_;
-  Joy latest_;
-  size_t count_ = 0;
+  std::mutex mutex;
+  std::optional<Joy> latest;
+  rclcpp::Node::SharedPtr node = std::make_shared<rclcpp::Node>("joy_listener");
+  rclcpp::SubscriptionBase::SharedPtr subscription = node->create_subscription<Joy>(
+      "/joy", rclcpp::QoS(10), [this](std::shared_ptr<const Joy> sample) {
+        std::lock_guard<std::mutex> lock(mutex);
+        latest = *sample;
+      });
+  rclcpp::executors::SingleThreadedExecutor executor;
+  std::jthread spinner;
 };
 
 TEST(KeyboardController, KeysAtATerminalBecomeJoySamples) {

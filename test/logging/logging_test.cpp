@@ -80,6 +80,8 @@ TEST(LoggerSetup, EachSettingIsReportedWhenNotSetOrUnusableAndDecidesWhatReaches
       {{.count = 1, .body = "{} {0} {:>5} %v", .environment = kConsoleAtInfo},
        consoleLines(1, "{} {0} {:>5} %v"),
        1},
+      // Numbers start at one and wrap to zero at the 128th message.
+      {{.count = 130, .environment = kConsoleAtInfo}, consoleLines(130), 130},
   };
   for (const char * level : {"warn", "off", "INFO", "3"}) {
     cases.push_back(
@@ -109,14 +111,6 @@ TEST(LoggerSetup, EachSettingIsReportedWhenNotSetOrUnusableAndDecidesWhatReaches
     EXPECT_EQ(result.seq, test.seq);
     EXPECT_TRUE(result.journal_entries.empty()) << "the journal was written without being asked";
   }
-}
-
-TEST(LogLine, NumbersStartAtOneAndWrapToZeroAtThe128thMessage) {
-  const WriterResult result = runLogWriter({.count = 130, .environment = kConsoleAtInfo});
-  EXPECT_EQ(result.exit_status, 0) << result.out;
-  EXPECT_EQ(result.out, consoleLines(130));
-  EXPECT_TRUE(result.out.starts_with("  1 [INFO] "));
-  EXPECT_NE(result.out.find("\n  0 [INFO] thread 0 message 127 "), std::string::npos);
 }
 
 TEST(Journal, ReceivesMessagePriorityIdentifierAndCallSite) {

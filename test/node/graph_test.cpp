@@ -126,9 +126,17 @@ Graph expectedReaders(bool topic_mode) {
 
 TEST(Graph, EveryInputModeShowsTheSameCommandEndpointsAndOnlyTopicModeReadsJoy) {
   auto domain_owner = std::make_shared<rclcpp::Node>("graph_observer");
-  for (const std::string joy_dev : {"/joy", "/dev/input/js7", "none"}) {
+  // An event device's link is no joystick device: its records would read as random commands.
+  for (const std::string joy_dev :
+       {"/joy", "/dev/input/js7", "none", "joy", "/dev/ttyUSB0", "/JOY",
+        "/dev/input/by-id/usb-Pad-event-joystick",
+        "/dev/input/by-path/pci-0000:00:14.0-usb-0:1:1.0-mouse"}) {
     TeleopProcess node({"-p", "joy_dev:=" + joy_dev});
     ASSERT_TRUE(node.waitForStartup());
+    const bool device = joy_dev == "/dev/input/js7";
+    if (!device && joy_dev != "/joy") {
+      EXPECT_TRUE(node.waitForOutput("joy_dev " + joy_dev + " selects no input")) << joy_dev;
+    }
     DdsGraph graph;
     const Graph writers = expectedWriters();
     const Graph readers = expectedReaders(joy_dev == "/joy");
@@ -136,6 +144,10 @@ TEST(Graph, EveryInputModeShowsTheSameCommandEndpointsAndOnlyTopicModeReadsJoy) 
     EXPECT_TRUE(waitUntil([&] { return graph.readers() == readers; }, 20s)) << joy_dev;
     EXPECT_EQ(graph.writers(), writers) << joy_dev;
     EXPECT_EQ(graph.readers(), readers) << joy_dev;
+    if (device) {
+      EXPECT_TRUE(node.waitForOutput("joyDataThread started: " + joy_dev));
+    }
+    EXPECT_EQ(node.countOutput("joyDataThread started"), device ? 1u : 0u) << joy_dev;
     EXPECT_TRUE(node.interruptAndExitCleanly());
     // The next mode starts from a graph without this node.
     EXPECT_TRUE(waitUntil([&] { return graph.writers().empty(); }, 20s)) << joy_dev;

@@ -4,34 +4,18 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
-#include "rcl_interfaces/srv/get_parameters.hpp"
-#include "rcl_interfaces/srv/set_parameters.hpp"
-#include "robot_peer.hpp"
 #include "teleop_process.hpp"
 
 namespace tavrin_test {
 namespace {
 
 using namespace std::chrono_literals;
-
-/// Asks one of the node's parameter services as `ros2 param` does; null when it does not answer.
-template <typename ServiceT>
-typename ServiceT::Response::SharedPtr askNode(
-    RobotPeer & peer, const std::string & service, typename ServiceT::Request request) {
-  auto client = peer.node()->create_client<ServiceT>("/tavrin_arm_teleop_node/" + service);
-  client->wait_for_service(20s);
-  auto answer =
-      client->async_send_request(std::make_shared<typename ServiceT::Request>(std::move(request)));
-  return answer.wait_for(20s) == std::future_status::ready ? answer.get() : nullptr;
-}
 
 TEST(Startup, DefaultsLogTheConfigurationAndReadTheDefaultDevice) {
   TeleopProcess node({}, {"SPDLOG_STDOUT=", "SPDLOG_SYSTEMD=", "SPDLOG_LEVEL="});
@@ -66,60 +50,6 @@ TEST(Startup, ShortRemapTablesArePaddedAndLongOnesLoggedWhole) {
       {"-p", "joy_dev:=none", "-p", "joy_btns:=[0, 1, 2, 3, 4, 5, 6, 7, 8, 9]"});
   ASSERT_TRUE(ten_buttons.waitForOutput("Joy buttons remap9: 9"));
   EXPECT_EQ(ten_buttons.countOutput("Joy buttons remap"), 10u);
-}
-
-TEST(Startup, ParamsFileConfiguresLikeCommandLineOverrides) {
-  const std::string path = "/tmp/tavrin_startup_params_" + std::to_string(::getpid()) + ".yaml";
-  std::ofstream(path) << "tavrin_arm_teleop_node:\n  ros__parameters:\n"
-                         "    joy_dev: /joy\n    joy_axis: [5, 4]\n    deadzone: 0.5\n";
-  TeleopProcess node({"--params-file", path});
-  ASSERT_TRUE(node.waitForStartup());
-  std::remove(path.c_str());
-  const auto expected = startupLines("/joy", {5, 4, 0, 0, 0, 0}, {0, 1, 2, 3, 4, 5, 6, 7});
-  EXPECT_EQ(firstBodies(node, expected.size()), expected);
-
-  // Read once at start, the parameters refuse a change and report what the node runs with.
-  RobotPeer peer;
-  rcl_interfaces::srv::SetParameters::Request set;
-  set.parameters.resize(1);
-  set.parameters[0].name = "deadzone";
-  set.parameters[0].value = rclcpp::ParameterValue(0.1).to_value_msg();
-  const auto refused = askNode<rcl_interfaces::srv::SetParameters>(peer, "set_parameters", set);
-  ASSERT_TRUE(refused && refused->results.size() == 1);
-  EXPECT_FALSE(refused->results[0].successful);
-  EXPECT_EQ(
-      refused->results[0].reason, "parameter 'deadzone' cannot be set because it is read-only");
-  rcl_interfaces::srv::GetParameters::Request get;
-  get.names = {"deadzone", "joy_dev"};
-  const auto values = askNode<rcl_interfaces::srv::GetParameters>(peer, "get_parameters", get);
-  ASSERT_TRUE(values && values->values.size() == 2);
-  EXPECT_EQ(rclcpp::ParameterValue(values->values[0]), rclcpp::ParameterValue(0.5));
-  EXPECT_EQ(rclcpp::ParameterValue(values->values[1]), rclcpp::ParameterValue("/joy"));
-}
-
-TEST(InputMode, JoyTopicSubscribesAndOtherValuesReadNothing) {
-  RobotPeer peer;
-  {
-    TeleopProcess node({"-p", "joy_dev:=/joy"});
-    ASSERT_TRUE(peer.waitForTeleopNode());
-    EXPECT_TRUE(peer.sendJoy({0, 0, 1, 0, 0, 1}, {0}));
-    EXPECT_EQ(node.countOutput("joyDataThread started"), 0u);
-    EXPECT_TRUE(node.interruptAndExitCleanly());
-  }
-  // An event device's link is no joystick device: its records would read as random commands.
-  for (const std::string joy_dev :
-       {"joy", "/dev/ttyUSB0", "/JOY", "/dev/input/by-id/usb-Pad-event-joystick",
-        "/dev/input/by-path/pci-0000:00:14.0-usb-0:1:1.0-mouse"}) {
-    TeleopProcess node({"-p", "joy_dev:=" + joy_dev});
-    ASSERT_TRUE(node.waitForOutput("joy_dev " + joy_dev + " selects no input")) << joy_dev;
-    ASSERT_TRUE(peer.waitForMotionPublisher());
-    const size_t before = peer.twists().size();
-    peer.publishJoy({0.5, 0, 1, 0, 0, 1}, {0});
-    std::this_thread::sleep_for(500ms);
-    EXPECT_EQ(peer.twists().size(), before) << joy_dev;
-    EXPECT_EQ(node.countOutput("joyDataThread started"), 0u) << joy_dev;
-    EXPECT_TRUE(node.interruptAndExitCleanly()) << joy_dev;
-  }
 }
 
 TEST(Startup, BadParametersAndArgumentsEndTheProcessWithOneLineNamingThem) {

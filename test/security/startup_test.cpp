@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "endpoints.hpp"
 #include "keystore_rig.hpp"
 #include "participant.hpp"
 #include "robot_peer.hpp"
@@ -23,39 +24,29 @@ namespace {
 
 namespace fs = std::filesystem;
 
-/// Counts the participants that join this test's domain while it exists, as DDS discovery
-/// (on loopback, like every test) sees them.
-class ParticipantWatch {
-public:
-  ParticipantWatch()
-      : participant_(ros2_layer::domainSettingsFromEnvironment())
-      , reader_(dds_create_reader(
-            participant_.handle(), DDS_BUILTIN_TOPIC_DCPSPARTICIPANT, nullptr, nullptr)) {
-    dds_get_guid(participant_.handle(), &own_guid_);
-  }
-  ~ParticipantWatch() { dds_delete(reader_); }
-
-  /// Participants seen other than the watch's own; one that left is still counted.
+/// Counts the participants other than its own that join this test's domain while it exists,
+/// one that left included, as DDS discovery (on loopback, like every test) sees them.
+struct ParticipantWatch {
   size_t othersSeen() const {
-    constexpr size_t kMost = 64;
-    void * samples[kMost] = {};
-    dds_sample_info_t infos[kMost];
-    const dds_return_t count = dds_read(reader_, samples, infos, kMost, kMost);
+    void * samples[64] = {};
+    dds_sample_info_t infos[64];
+    const dds_return_t count = dds_read(reader.get(), samples, infos, 64, 64);
+    dds_guid_t own{};
+    dds_get_guid(participant.handle(), &own);
     size_t others = 0;
     for (dds_return_t i = 0; i < count; ++i) {
       const auto * sample = static_cast<const dds_builtintopic_participant_t *>(samples[i]);
-      others += std::memcmp(&sample->key, &own_guid_, sizeof(own_guid_)) != 0 ? 1 : 0;
+      others += std::memcmp(&sample->key, &own, sizeof(own)) != 0 ? 1 : 0;
     }
     if (count > 0) {
-      dds_return_loan(reader_, samples, count);
+      dds_return_loan(reader.get(), samples, count);
     }
     return others;
   }
 
-private:
-  ros2_layer::Participant participant_;
-  dds_entity_t reader_;
-  dds_guid_t own_guid_{};
+  ros2_layer::Participant participant{ros2_layer::domainSettingsFromEnvironment()};
+  ros2_layer::Entity reader{
+      dds_create_reader(participant.handle(), DDS_BUILTIN_TOPIC_DCPSPARTICIPANT, nullptr, nullptr)};
 };
 
 std::string contentOf(const fs::path & file) {
@@ -173,9 +164,9 @@ TEST(SecuredStartup, PermissiveWithoutAKeystoreWarnsOnceAndRunsUnsecured) {
       1U)
       << node.output();
   // Unsecured, it loads none of the DDS Security plugins.
-  std::ostringstream maps;
-  maps << std::ifstream("/proc/" + std::to_string(node.pid()) + "/maps").rdbuf();
-  EXPECT_EQ(maps.str().find("dds_security"), std::string::npos);
+  EXPECT_EQ(
+      contentOf("/proc/" + std::to_string(node.pid()) + "/maps").find("dds_security"),
+      std::string::npos);
   // The watch itself sees a node that joins.
   EXPECT_GT(watch.othersSeen(), 0U);
   EXPECT_TRUE(node.interruptAndExitCleanly());

@@ -61,38 +61,31 @@ RobotPeer::~RobotPeer() {
   }
 }
 
+template <typename Message, typename Record>
+rclcpp::SubscriptionBase::SharedPtr RobotPeer::recorder(const std::string & topic, Record record) {
+  return node_->create_subscription<Message>(
+      topic, rclcpp::QoS(100), [this, record](std::shared_ptr<const Message> message) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        record(*message);
+      });
+}
+
 void RobotPeer::createRecorders() {
+  using std_msgs::msg::Bool;
   joy_pub_ = node_->create_publisher<sensor_msgs::msg::Joy>("/joy", rclcpp::QoS(10));
-  subscriptions_.push_back(node_->create_subscription<std_msgs::msg::Bool>(
-      "/robot/teleop_space_exchange_topic", rclcpp::QoS(100),
-      [this](std::shared_ptr<const std_msgs::msg::Bool> msg) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        spaces_.push_back(msg->data);
-      }));
-  subscriptions_.push_back(node_->create_subscription<std_msgs::msg::Int32MultiArray>(
-      "/robot/ctrl_io_topic", rclcpp::QoS(100),
-      [this](std::shared_ptr<const std_msgs::msg::Int32MultiArray> msg) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ctrl_io_.push_back(*msg);
-      }));
-  subscriptions_.push_back(node_->create_subscription<std_msgs::msg::String>(
-      "/robot/stop_topic", rclcpp::QoS(10), [this](std::shared_ptr<const std_msgs::msg::String>) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++stop_and_recover_;
-      }));
-  subscriptions_.push_back(node_->create_subscription<std_msgs::msg::Bool>(
-      "/robot/recover_topic", rclcpp::QoS(10), [this](std::shared_ptr<const std_msgs::msg::Bool>) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++stop_and_recover_;
-      }));
+  const auto stop_or_recover = [this](const auto &) { ++stop_and_recover_; };
+  subscriptions_ = {
+      recorder<Bool>(
+          "/robot/teleop_space_exchange_topic",
+          [this](const Bool & message) { spaces_.push_back(message.data); }),
+      recorder<std_msgs::msg::Int32MultiArray>(
+          "/robot/ctrl_io_topic", [this](const auto & message) { ctrl_io_.push_back(message); }),
+      recorder<std_msgs::msg::String>("/robot/stop_topic", stop_or_recover),
+      recorder<Bool>("/robot/recover_topic", stop_or_recover)};
   // Last: the node learns of our readers in the order we create them, so once a motion command
   // reaches this one, the node's writers know the other recorders too.
-  motion_recorder_ = node_->create_subscription<geometry_msgs::msg::Twist>(
-      "/robot/teleop_mov_topic", rclcpp::QoS(100),
-      [this](std::shared_ptr<const geometry_msgs::msg::Twist> msg) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        twists_.push_back(*msg);
-      });
+  motion_recorder_ = recorder<geometry_msgs::msg::Twist>(
+      "/robot/teleop_mov_topic", [this](const auto & message) { twists_.push_back(message); });
 }
 
 void RobotPeer::createEstopService(const PeerOptions & options) {
@@ -229,48 +222,12 @@ bool RobotPeer::waitForTwists(size_t count, std::chrono::milliseconds timeout) {
   return waitUntil([&] { return twists().size() >= count; }, timeout);
 }
 
-std::vector<geometry_msgs::msg::Twist> RobotPeer::twists() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return twists_;
-}
-
-std::vector<bool> RobotPeer::spaces() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return spaces_;
-}
-
 std::vector<std::vector<int32_t>> RobotPeer::ctrlIo() const {
-  std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::vector<int32_t>> data;
-  for (const auto & msg : ctrl_io_) {
+  for (const auto & msg : ctrlIoMessages()) {
     data.push_back(msg.data);
   }
   return data;
-}
-
-std::vector<std_msgs::msg::Int32MultiArray> RobotPeer::ctrlIoMessages() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return ctrl_io_;
-}
-
-size_t RobotPeer::stopAndRecoverCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return stop_and_recover_;
-}
-
-std::vector<std::chrono::steady_clock::time_point> RobotPeer::estopRequestTimes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return estop_times_;
-}
-
-std::vector<bool> RobotPeer::estopRequestValues() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return estop_values_;
-}
-
-std::vector<RobotPeer::ArmTaskDecision::Goal> RobotPeer::receivedGoals() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return goals_;
 }
 
 void RobotPeer::cancelAllArmTasks() {

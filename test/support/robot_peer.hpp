@@ -79,23 +79,30 @@ public:
   /// Publishes a sample and waits for the motion command it causes; false on timeout.
   bool sendJoy(std::vector<float> axes, std::vector<int32_t> buttons);
 
-  std::vector<geometry_msgs::msg::Twist> twists() const;
-  std::vector<bool> spaces() const;
+  std::vector<geometry_msgs::msg::Twist> twists() const { return copy(twists_); }
+  std::vector<bool> spaces() const { return copy(spaces_); }
   std::vector<std::vector<int32_t>> ctrlIo() const;
-  std::vector<std_msgs::msg::Int32MultiArray> ctrlIoMessages() const;
-  size_t stopAndRecoverCount() const;
+  std::vector<std_msgs::msg::Int32MultiArray> ctrlIoMessages() const { return copy(ctrl_io_); }
+  size_t stopAndRecoverCount() const { return copy(stop_and_recover_); }
   bool waitForTwists(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
-
-  std::vector<std::chrono::steady_clock::time_point> estopRequestTimes() const;
-  std::vector<bool> estopRequestValues() const;
-
-  std::vector<ArmTaskDecision::Goal> receivedGoals() const;
+  std::vector<std::chrono::steady_clock::time_point> estopRequestTimes() const {
+    return copy(estop_times_);
+  }
+  std::vector<bool> estopRequestValues() const { return copy(estop_values_); }
+  std::vector<ArmTaskDecision::Goal> receivedGoals() const { return copy(goals_); }
   /// Asks the server, as a second client would, to cancel every goal.
   void cancelAllArmTasks();
 
   rclcpp::Node::SharedPtr node() const { return node_; }
 
 private:
+  template <typename T>
+  T copy(const T & recorded) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return recorded;
+  }
+  template <typename Message, typename Record>
+  rclcpp::SubscriptionBase::SharedPtr recorder(const std::string & topic, Record record);
   void createRecorders();
   void createEstopService(const PeerOptions & options);
   void createArmTaskServer(const PeerOptions & options);

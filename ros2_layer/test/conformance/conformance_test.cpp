@@ -198,7 +198,7 @@ void expectQos(const std::map<std::string, Endpoint> & endpoints, const Expected
   }
 }
 
-TEST_F(Conformance, EndpointsCarryRosNamesTypesAndQosAndServicesPairThemThroughUserData) {
+TEST_F(Conformance, EndpointsCarryRosNamesTypesAndQosAndDiscoveryPairsAndListsThem) {
   const std::vector<Expected> writers = {
       {"rt/chatter", "std_msgs::msg::dds_::String_", DDS_RELIABILITY_RELIABLE, 7,
        DDS_DURABILITY_VOLATILE},
@@ -245,20 +245,21 @@ TEST_F(Conformance, EndpointsCarryRosNamesTypesAndQosAndServicesPairThemThroughU
   EXPECT_EQ(client.rfind("clientid=", 0), 0u) << client;
   EXPECT_EQ(userData(found.at("rr/probeReply")), client);
   EXPECT_NE(service.substr(10), client.substr(9));
-}
 
-TEST_F(Conformance, ParticipantAnnouncesTheDefaultEnclave) {
-  const auto publications = discover(DDS_BUILTIN_TOPIC_DCPSPUBLICATION, {"rt/chatter"});
-  const dds_guid_t peer = publications.at("rt/chatter").participant;
-  ros2_layer::Entity reader(
+  // The participant announces the default enclave, and ros_discovery_info the node with its
+  // reader and writer.
+  const Endpoint & chatter = found.at("rt/chatter");
+  const Endpoint & joy = found.at("rt/joy");
+  ros2_layer::Entity participants(
       dds_create_reader(raw_->handle(), DDS_BUILTIN_TOPIC_DCPSPARTICIPANT, nullptr, nullptr));
   std::string enclave;
   tavrin_tools::waitUntil(
       [&] {
-        visitSamples<dds_builtintopic_participant_t>(reader.get(), [&](const auto & participant) {
+        visitSamples<dds_builtintopic_participant_t>(participants.get(), [&](const auto & peer) {
           void * data = nullptr;
           size_t size = 0;
-          if (sameGuid(participant.key, peer) && dds_qget_userdata(participant.qos, &data, &size)) {
+          if (sameGuid(peer.key, chatter.participant) &&
+              dds_qget_userdata(peer.qos, &data, &size)) {
             enclave.assign(static_cast<const char *>(data), size);
             dds_free(data);
           }
@@ -267,16 +268,43 @@ TEST_F(Conformance, ParticipantAnnouncesTheDefaultEnclave) {
       },
       60s);
   EXPECT_EQ(enclave, "enclave=/;");
-}
+  auto gid = [](const dds_guid_t & guid) {
+    rmw_dds_common::msg::Gid padded;
+    std::memcpy(padded.data.data(), guid.v, sizeof(guid.v));
+    return padded;
+  };
+  rmw_qos_profile_t profile = rmw_qos_profile_default;
+  profile.depth = 1;
+  profile.durability = RMW_QOS_POLICY_DURABILITY_TRANSIENT_LOCAL;
+  ros2_layer::Entity reader = rawReader(
+      "ros_discovery_info", membersOf<rmw_dds_common::msg::ParticipantEntitiesInfo>(), false,
+      profile);
 
-TEST_F(Conformance, MessagePayloadIsLittleEndianCdrPaddedToFourBytes) {
-  ros2_layer::Entity reader = rawReader("rt/chatter", membersOf<std_msgs::msg::String>(), false);
-
-  const Bytes bytes = takeBytes(reader.get());
-
-  const Bytes expected{0x00, 0x01, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00,
-                       'h',  'e',  'l',  'l',  'o',  0x00, 0x00, 0x00};
-  EXPECT_EQ(bytes, expected);
+  auto announces_peer = [&](const rmw_dds_common::msg::ParticipantEntitiesInfo & info) {
+    if (info.gid != gid(chatter.participant) || info.node_entities_info_seq.size() != 1) {
+      return false;
+    }
+    const auto & node = info.node_entities_info_seq[0];
+    auto contains = [](const auto & gids, const rmw_dds_common::msg::Gid & wanted) {
+      return std::find(gids.begin(), gids.end(), wanted) != gids.end();
+    };
+    return node.node_name == "peer" && node.node_namespace == "/" &&
+           contains(node.writer_gid_seq, gid(chatter.key)) &&
+           contains(node.reader_gid_seq, gid(joy.key));
+  };
+  bool announced = false;
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (!announced && std::chrono::steady_clock::now() < deadline) {
+    rmw_dds_common::msg::ParticipantEntitiesInfo info;
+    void * samples[1] = {&info};
+    dds_sample_info_t sample_info;
+    if (dds_take(reader.get(), samples, &sample_info, 1, 1) == 1) {
+      announced = sample_info.valid_data && announces_peer(info);
+    } else {
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+  EXPECT_TRUE(announced);
 }
 
 TEST_F(Conformance, RequestsStartWithClientIdAndSequenceNumberAndRepliesRepeatThem) {
@@ -327,50 +355,6 @@ TEST_F(Conformance, RequestsStartWithClientIdAndSequenceNumberAndRepliesRepeatTh
       EXPECT_EQ(sequence, first_sequence + 1);
     }
   }
-}
-
-TEST_F(Conformance, DiscoveryInfoListsTheNodeWithItsReaderAndWriterGids) {
-  const auto publications = discover(DDS_BUILTIN_TOPIC_DCPSPUBLICATION, {"rt/chatter"});
-  const auto subscriptions = discover(DDS_BUILTIN_TOPIC_DCPSSUBSCRIPTION, {"rt/joy"});
-  const Endpoint & chatter = publications.at("rt/chatter");
-  const Endpoint & joy = subscriptions.at("rt/joy");
-  auto gid = [](const dds_guid_t & guid) {
-    rmw_dds_common::msg::Gid padded;
-    std::memcpy(padded.data.data(), guid.v, sizeof(guid.v));
-    return padded;
-  };
-  rmw_qos_profile_t profile = rmw_qos_profile_default;
-  profile.depth = 1;
-  profile.durability = RMW_QOS_POLICY_DURABILITY_TRANSIENT_LOCAL;
-  ros2_layer::Entity reader = rawReader(
-      "ros_discovery_info", membersOf<rmw_dds_common::msg::ParticipantEntitiesInfo>(), false,
-      profile);
-
-  auto announces_peer = [&](const rmw_dds_common::msg::ParticipantEntitiesInfo & info) {
-    if (info.gid != gid(chatter.participant) || info.node_entities_info_seq.size() != 1) {
-      return false;
-    }
-    const auto & node = info.node_entities_info_seq[0];
-    auto contains = [](const auto & gids, const rmw_dds_common::msg::Gid & wanted) {
-      return std::find(gids.begin(), gids.end(), wanted) != gids.end();
-    };
-    return node.node_name == "peer" && node.node_namespace == "/" &&
-           contains(node.writer_gid_seq, gid(chatter.key)) &&
-           contains(node.reader_gid_seq, gid(joy.key));
-  };
-  bool announced = false;
-  const auto deadline = std::chrono::steady_clock::now() + 60s;
-  while (!announced && std::chrono::steady_clock::now() < deadline) {
-    rmw_dds_common::msg::ParticipantEntitiesInfo info;
-    void * samples[1] = {&info};
-    dds_sample_info_t sample_info;
-    if (dds_take(reader.get(), samples, &sample_info, 1, 1) == 1) {
-      announced = sample_info.valid_data && announces_peer(info);
-    } else {
-      std::this_thread::sleep_for(10ms);
-    }
-  }
-  EXPECT_TRUE(announced);
 }
 
 }  // namespace

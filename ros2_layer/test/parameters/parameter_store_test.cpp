@@ -16,6 +16,7 @@
 #include "rcl_interfaces/srv/set_parameters.hpp"
 #include "rcl_interfaces/srv/set_parameters_atomically.hpp"
 #include "rclcpp/exceptions.hpp"
+#include "rclcpp/parameter_value.hpp"
 
 namespace ros2_layer::test {
 namespace {
@@ -162,13 +163,6 @@ typename ServiceT::Response::SharedPtr call(
   return future.get();
 }
 
-template <typename ServiceT>
-typename ServiceT::Request naming(std::vector<std::string> names) {
-  typename ServiceT::Request request;
-  request.names = std::move(names);
-  return request;
-}
-
 using ParameterServices = test_support::LayerTest;
 
 TEST_F(ParameterServices, SetGetListAndDescribeAnswerAsRclcpp) {
@@ -184,82 +178,92 @@ TEST_F(ParameterServices, SetGetListAndDescribeAnswerAsRclcpp) {
   holder->declare_parameter("scale", 0.5, fixed);
   holder->declare_parameter("grip.speed", int64_t{3}, tenths);
   holder->declare_parameter("grip.force.max", 1.0);
+  auto get = [&](std::vector<std::string> names) {
+    GetParameters::Request request;
+    request.names = std::move(names);
+    return call<GetParameters>(holder, "get_parameters", request)->values;
+  };
 
   // Together or one by one, the parameters given, the reason of a refusal, and the speed after.
-  using SetCase = std::tuple<bool, std::vector<rclcpp::Parameter>, std::string, int64_t>;
   const std::string read_only = "parameter 'scale' cannot be set because it is read-only";
-  for (const auto & [atomically, parameters, reason, speed_after] : std::vector<SetCase>{
+  const std::string undeclared = "parameter 'grip.width' cannot be set because it was not declared";
+  const std::string range = "Parameter {grip.speed} doesn't comply with integer range.";
+  const std::string unset = "cannot undeclare an statically typed parameter";
+  const std::string not_declared = "One or more parameters were not declared before setting";
+  for (const auto & [atomically, parameters, reason, speed_after] :
+       std::vector<std::tuple<bool, std::vector<rclcpp::Parameter>, std::string, int64_t>>{
            {false, {{"scale", 0.9}}, read_only, 3},
            {false, {{"grip.speed", 7}}, "", 7},
-           {false,
-            {{"grip.speed", 11}},
-            "Parameter {grip.speed} doesn't comply with integer range.",
-            7},
-           {false,
-            {{"grip.width", 2}},
-            "parameter 'grip.width' cannot be set because it was not declared",
-            7},
-           {false,
-            {rclcpp::Parameter("grip.speed")},
-            "cannot undeclare an statically typed parameter",
-            7},
+           {false, {{"grip.speed", 11}}, range, 7},
+           {false, {{"grip.width", 2}}, undeclared, 7},
+           {false, {rclcpp::Parameter("grip.speed")}, unset, 7},
            {true, {{"grip.speed", 5}, {"scale", 1.0}}, read_only, 7},
-           {true,
-            {{"grip.speed", 5}, {"grip.width", 2}},
-            "One or more parameters were not declared before setting",
-            7},
+           {true, {{"grip.speed", 5}, {"grip.width", 2}}, not_declared, 7},
            {true, {{"grip.speed", 5}}, "", 5},
        }) {
     SCOPED_TRACE(reason);
-    SetParameters::Request request;
+    SetParametersAtomically::Request request;
     for (const rclcpp::Parameter & parameter : parameters) {
       request.parameters.emplace_back().name = parameter.get_name();
       request.parameters.back().value = parameter.get_parameter_value().to_value_msg();
     }
-    SetParametersAtomically::Request together;
-    together.parameters = request.parameters;
+    SetParameters::Request one_by_one;
+    one_by_one.parameters = request.parameters;
     const auto result =
         atomically
-            ? call<SetParametersAtomically>(holder, "set_parameters_atomically", together)->result
-            : call<SetParameters>(holder, "set_parameters", request)->results.at(0);
+            ? call<SetParametersAtomically>(holder, "set_parameters_atomically", request)->result
+            : call<SetParameters>(holder, "set_parameters", one_by_one)->results.at(0);
     EXPECT_EQ(result.successful, reason.empty());
     EXPECT_EQ(result.reason, reason);
     EXPECT_EQ(
-        call<GetParameters>(
-            holder, "get_parameters", naming<GetParameters>({"scale", "grip.speed"}))
-            ->values,
+        get({"scale", "grip.speed"}),
         (std::vector{
             ParameterValue(0.8).to_value_msg(), ParameterValue(speed_after).to_value_msg()}));
   }
-  EXPECT_TRUE(
-      call<GetParameters>(holder, "get_parameters", naming<GetParameters>({"scale", "grip.width"}))
-          ->values.empty());
+  EXPECT_TRUE(get({"scale", "grip.width"}).empty());
   ParameterDescriptor described = fixed;
   described.name = "scale";
   described.type = rclcpp::PARAMETER_DOUBLE;
+  DescribeParameters::Request describe;
+  describe.names = {"scale"};
   EXPECT_EQ(
-      call<DescribeParameters>(holder, "describe_parameters", naming<DescribeParameters>({"scale"}))
-          ->descriptors,
+      call<DescribeParameters>(holder, "describe_parameters", describe)->descriptors,
       std::vector{described});
 
   // Below a prefix rclcpp counts the separator that follows it as a level.
   using Names = std::vector<std::string>;
   for (const auto & [prefixes, depth, names, prefixes_listed] :
        std::vector<std::tuple<Names, uint64_t, Names, Names>>{
-           {{},
-            ListParameters::Request::DEPTH_RECURSIVE,
-            {"grip.force.max", "grip.speed", "scale"},
-            {"grip.force", "grip"}},
+           {{}, 0, {"grip.force.max", "grip.speed", "scale"}, {"grip.force", "grip"}},
            {{}, 1, {"scale"}, {}},
            {{"grip", "scale"}, 2, {"grip.speed", "scale"}, {"grip"}},
        }) {
     ListParameters::Request request;
     request.prefixes = prefixes;
-    request.depth = depth;
+    request.depth = depth;  // 0: without limit
     const auto listed = call<ListParameters>(holder, "list_parameters", request)->result;
     EXPECT_EQ(listed.names, names);
     EXPECT_EQ(listed.prefixes, prefixes_listed);
   }
+}
+
+TEST(ParameterValue, ConvertsFromItsMessageAndNarrowerTypesAndNamesBothTypesWhenReadAsAnother) {
+  EXPECT_EQ(
+      errorOf<rclcpp::ParameterTypeException>([] { ParameterValue(0.5).get<int64_t>(); }),
+      "expected [integer] got [double]");
+  const ParameterValue ints(std::vector<int>{1, 2, 3});
+  EXPECT_EQ(ints.get_type(), rclcpp::PARAMETER_INTEGER_ARRAY);
+  rcl_interfaces::msg::ParameterValue message;
+  message.type = rcl_interfaces::msg::ParameterType::PARAMETER_INTEGER_ARRAY;
+  message.integer_array_value = {1, 2, 3};
+  EXPECT_EQ(ParameterValue(message), ints);
+  EXPECT_NE(ints, ParameterValue(std::vector<int64_t>{1, 2}));
+  EXPECT_EQ(ParameterValue(1.5f).get<double>(), 1.5);
+  message.type = 42;
+  EXPECT_THROW(ParameterValue{message}, std::runtime_error);
+  EXPECT_STREQ(
+      exceptions::InvalidTopicNameError("a b", "must not contain spaces", 1).what(),
+      "Invalid topic name: must not contain spaces:\n  'a b'\n    ^\n");
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "geometry_msgs/msg/twist.hpp"
@@ -40,33 +39,16 @@ void services(rclcpp::Node & node, Keep & keep) {
       "silent", [](std::shared_ptr<rmw_request_id_t>, std::shared_ptr<SetBool::Request>) {}));
 }
 
-std_msgs::msg::String text(const std::string & data) {
-  std_msgs::msg::String message;
-  message.data = data;
-  return message;
-}
-
-/// Endpoints whose names, types, QoS and payloads the conformance test inspects.
-void conformance(rclcpp::Node & node, Keep & keep, std::vector<std::thread> & threads) {
-  auto chatter = node.create_publisher<std_msgs::msg::String>("chatter", rclcpp::QoS(7));
-  auto best_effort =
-      node.create_publisher<geometry_msgs::msg::Twist>("cmd_vel", rclcpp::QoS(3).best_effort());
-  auto latched =
-      node.create_publisher<std_msgs::msg::Bool>("latched", rclcpp::QoS(2).transient_local());
-  keep.push_back(node.create_subscription<sensor_msgs::msg::Joy>(
-      "joy", rclcpp::QoS(4).best_effort(), [](std::shared_ptr<sensor_msgs::msg::Joy>) {}));
-  keep.push_back(node.create_service<SetBool>("toggle", answerToggle));
-  auto probe = node.create_client<SetBool>("probe");
-  keep.insert(keep.end(), {chatter, best_effort, latched, probe});
-  threads.emplace_back([chatter, probe] {
-    auto request = std::make_shared<SetBool::Request>();
-    request->data = true;
-    while (rclcpp::ok()) {
-      chatter->publish(text("hello"));
-      probe->remove_pending_request(probe->async_send_request(request));
-      rclcpp::sleep_for(std::chrono::milliseconds(100));
-    }
-  });
+/// Endpoints whose names, types, QoS and user data the conformance test inspects.
+void conformance(rclcpp::Node & node, Keep & keep) {
+  keep.insert(
+      keep.end(),
+      {node.create_publisher<std_msgs::msg::String>("chatter", rclcpp::QoS(7)),
+       node.create_publisher<geometry_msgs::msg::Twist>("cmd_vel", rclcpp::QoS(3).best_effort()),
+       node.create_publisher<std_msgs::msg::Bool>("latched", rclcpp::QoS(2).transient_local()),
+       node.create_subscription<sensor_msgs::msg::Joy>(
+           "joy", rclcpp::QoS(4).best_effort(), [](std::shared_ptr<sensor_msgs::msg::Joy>) {}),
+       node.create_service<SetBool>("toggle", answerToggle), node.create_client<SetBool>("probe")});
 }
 
 }  // namespace
@@ -76,10 +58,9 @@ int main(int argc, char ** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   auto node = std::make_shared<rclcpp::Node>("peer");
   Keep keep;
-  std::vector<std::thread> threads;
   const std::map<std::string, std::function<void()>> modes = {
       {"services", [&] { services(*node, keep); }},
-      {"conformance", [&] { conformance(*node, keep, threads); }},
+      {"conformance", [&] { conformance(*node, keep); }},
   };
   const auto found = modes.find(mode);
   if (found == modes.end()) {
@@ -90,8 +71,5 @@ int main(int argc, char ** argv) {
   announce("ready");
   rclcpp::spin(node);
   rclcpp::shutdown();
-  for (std::thread & thread : threads) {
-    thread.join();
-  }
   return 0;
 }

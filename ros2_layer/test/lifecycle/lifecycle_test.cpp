@@ -1,10 +1,14 @@
-// Names as rcl resolves them: expansion, remapping, validation errors; parameters as the
-// command line and node options override them.
+// A node's life: names as rcl resolves them, the stamp clock, and what happens at and after
+// shutdown (spin returns, publishing is dropped, re-init works).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "layer_fixture.hpp"
+#include "rclcpp/clock.hpp"
+#include "rclcpp/time.hpp"
 #include "std_msgs/msg/string.hpp"
 #include "std_srvs/srv/set_bool.hpp"
 
@@ -83,6 +87,89 @@ TEST_F(Naming, ParametersTakeOverridesFromNodeArgumentsAndOptions) {
   EXPECT_EQ(
       node->declare_parameter("axes", std::vector<int64_t>{0, 1}), (std::vector<int64_t>{3, 4}));
   EXPECT_EQ(node->declare_parameter("enabled", true), true);
+}
+
+using namespace std::chrono_literals;
+
+TEST(TimeConversion, TimeMessageRoundTripKeepsNanoseconds) {
+  const rclcpp::Time time(1700000000, 123456789, RCL_ROS_TIME);
+  const builtin_interfaces::msg::Time message = time;
+
+  EXPECT_EQ(message.sec, 1700000000);
+  EXPECT_EQ(message.nanosec, 123456789u);
+  EXPECT_EQ(rclcpp::Time(message).nanoseconds(), time.nanoseconds());
+}
+
+TEST(TimeConversion, RosClockFollowsTheSystemClock) {
+  rclcpp::Clock clock(RCL_ROS_TIME);
+  const auto system = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::system_clock::now().time_since_epoch());
+
+  const rclcpp::Time now = clock.now();
+
+  EXPECT_EQ(now.get_clock_type(), RCL_ROS_TIME);
+  EXPECT_LT(std::abs(now.nanoseconds() - system.count()), std::chrono::nanoseconds(60s).count());
+}
+
+class Shutdown : public test_support::LayerTest {};
+
+TEST_F(Shutdown, SpinReturnsWhenAnotherThreadShutsDown) {
+  auto node = std::make_shared<rclcpp::Node>("spinner");
+  auto subscription = node->create_subscription<std_msgs::msg::String>(
+      "anything", 10, [](std::shared_ptr<std_msgs::msg::String>) {});
+  std::thread stopper([] {
+    std::this_thread::sleep_for(200ms);
+    rclcpp::shutdown();
+  });
+
+  rclcpp::spin(node);
+
+  EXPECT_FALSE(rclcpp::ok());
+  stopper.join();
+}
+
+TEST_F(Shutdown, PublishingAfterShutdownIsDroppedSilently) {
+  auto node = std::make_shared<rclcpp::Node>("late_talker");
+  auto publisher = node->create_publisher<std_msgs::msg::String>("chatter", 10);
+  std_msgs::msg::String message;
+  message.data = "too late";
+
+  rclcpp::shutdown();
+
+  EXPECT_NO_THROW(publisher->publish(message));
+  EXPECT_NO_THROW(publisher->publish(std::make_unique<std_msgs::msg::String>(message)));
+}
+
+TEST_F(Shutdown, ShutdownGivesItsReasonAndRunsTheCallbacks) {
+  // The callback stays registered with the default context for later tests: it owns its flag.
+  auto called = std::make_shared<bool>(false);
+  rclcpp::on_shutdown([called] { *called = true; });
+
+  EXPECT_TRUE(rclcpp::shutdown());
+
+  EXPECT_TRUE(*called);
+  EXPECT_EQ(
+      rclcpp::contexts::get_global_default_context()->shutdown_reason(),
+      "user called rclcpp::shutdown()");
+  EXPECT_FALSE(rclcpp::shutdown());
+}
+
+TEST_F(Shutdown, InitAgainAfterShutdownGivesAWorkingContext) {
+  rclcpp::shutdown();
+  const char * argv[] = {"test"};
+  rclcpp::init(1, argv);
+  auto node = std::make_shared<rclcpp::Node>("second_life");
+  bool received = false;
+  auto subscription = node->create_subscription<std_msgs::msg::String>(
+      "loop", 10, [&](std::shared_ptr<std_msgs::msg::String>) { received = true; });
+  auto publisher = node->create_publisher<std_msgs::msg::String>("loop", 10);
+  rclcpp::executors::SingleThreadedExecutor executor;
+  executor.add_node(node);
+
+  EXPECT_TRUE(test_support::spinUntil(
+      executor, [&] { return received; }, 60s,
+      [&] { publisher->publish(std_msgs::msg::String()); }));
+  EXPECT_THROW(rclcpp::init(1, argv), rclcpp::ContextAlreadyInitialized);
 }
 
 }  // namespace
