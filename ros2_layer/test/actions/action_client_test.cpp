@@ -154,7 +154,7 @@ TEST(ActionClient, EachAnswerOfTheServerReachesTheCallbacksTheResultFutureAndThe
       continue;
     }
     ASSERT_NE(goal_handle, nullptr);
-    // Asked while the goal runs; Humble forgets a goal once its result is in, as the aborted one's is.
+    // Asked while the goal runs: Humble forgets a goal once its result is in (the aborted one).
     std::shared_future<GoalHandle::WrappedResult> result_future;
     if (test.code != ResultCode::ABORTED) {
       result_future = client->async_get_result(goal_handle);

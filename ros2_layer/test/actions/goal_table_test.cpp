@@ -5,6 +5,8 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <tuple>
+#include <vector>
 
 #include "rclcpp/rclcpp.hpp"
 #include "rclcpp_action/goal_table.hpp"
@@ -26,42 +28,32 @@ GoalInfo goal(uint8_t id, int32_t accepted_at_second) {
   return info;
 }
 
-std::vector<uint8_t> selected_ids(const CancelResponse & response) {
-  std::vector<uint8_t> ids;
-  for (const GoalInfo & info : response.goals_canceling) {
-    ids.push_back(info.goal_id.uuid[0]);
-  }
-  return ids;
-}
-
-class CancelSelection : public ::testing::Test {
-protected:
-  void SetUp() override {
-    table.add(goal(1, 10));
-    table.add(goal(2, 20))->apply(GoalEvent::kExecute);
-    auto ended = table.add(goal(3, 30));
-    ended->apply(GoalEvent::kExecute);
-    ended->apply(GoalEvent::kSucceed);
-    table.add(goal(4, 40));
-  }
+TEST(CancelSelection, ByIdByStampOrEveryActiveGoalOrSaysWhyNot) {
   GoalTable table{std::chrono::minutes(15)};
-};
-
-TEST_F(CancelSelection, GoalIdAloneSelectsThatGoalOrSaysWhyNot) {
-  EXPECT_EQ(selected_ids(table.select_for_cancel(goal(2, 0))), std::vector<uint8_t>{2});
-  EXPECT_EQ(table.select_for_cancel(goal(3, 0)).return_code, CancelResponse::ERROR_GOAL_TERMINATED);
-  EXPECT_EQ(table.select_for_cancel(goal(9, 0)).return_code, CancelResponse::ERROR_UNKNOWN_GOAL_ID);
-}
-
-TEST_F(CancelSelection, StampSelectsActiveGoalsAcceptedAtOrBeforeItPlusTheNamedGoal) {
-  EXPECT_EQ(selected_ids(table.select_for_cancel(goal(0, 30))), (std::vector<uint8_t>{1, 2}));
-  EXPECT_EQ(selected_ids(table.select_for_cancel(goal(4, 20))), (std::vector<uint8_t>{1, 2, 4}));
-}
-
-TEST_F(CancelSelection, ZeroIdAndStampSelectEveryActiveGoal) {
-  auto response = table.select_for_cancel(goal(0, 0));
-  EXPECT_EQ(response.return_code, CancelResponse::ERROR_NONE);
-  EXPECT_EQ(selected_ids(response), (std::vector<uint8_t>{1, 2, 4}));
+  table.add(goal(1, 10));
+  table.add(goal(2, 20))->apply(GoalEvent::kExecute);
+  auto ended = table.add(goal(3, 30));
+  ended->apply(GoalEvent::kExecute);
+  ended->apply(GoalEvent::kSucceed);
+  table.add(goal(4, 40));
+  // A stamp selects the active goals accepted at or before it, plus the goal it names.
+  for (const auto & [request, code, selected] :
+       std::vector<std::tuple<GoalInfo, int8_t, std::vector<uint8_t>>>{
+           {goal(2, 0), CancelResponse::ERROR_NONE, {2}},
+           {goal(3, 0), CancelResponse::ERROR_GOAL_TERMINATED, {}},
+           {goal(9, 0), CancelResponse::ERROR_UNKNOWN_GOAL_ID, {}},
+           {goal(0, 30), CancelResponse::ERROR_NONE, {1, 2}},
+           {goal(4, 20), CancelResponse::ERROR_NONE, {1, 2, 4}},
+           {goal(0, 0), CancelResponse::ERROR_NONE, {1, 2, 4}},
+       }) {
+    const CancelResponse response = table.select_for_cancel(request);
+    std::vector<uint8_t> ids;
+    for (const GoalInfo & info : response.goals_canceling) {
+      ids.push_back(info.goal_id.uuid[0]);
+    }
+    EXPECT_EQ(response.return_code, code);
+    EXPECT_EQ(ids, selected);
+  }
 }
 
 TEST(GoalState, FollowsTheActionLifecycleOnly) {
