@@ -6,11 +6,11 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "geometry_msgs/msg/twist.hpp"
 #include "layer_fixture.hpp"
 #include "sensor_msgs/msg/joy.hpp"
 #include "std_msgs/msg/string.hpp"
@@ -22,29 +22,11 @@ using namespace std::chrono_literals;
 using std_msgs::msg::String;
 using Strings = std::vector<std::string>;
 
-class QosAsCreated : public test_support::LayerTest {
-protected:
-  void SetUp() override {
-    LayerTest::SetUp();
-    source_ = std::make_shared<rclcpp::Node>("source");
-  }
-  void TearDown() override {
-    source_.reset();
-    LayerTest::TearDown();
-  }
-
-  void publish(const rclcpp::Publisher<String>::SharedPtr & publisher, int from, int to) {
-    for (int i = from; i <= to; ++i) {
-      String message;
-      message.data = std::to_string(i);
-      publisher->publish(message);
-    }
-  }
-
-  rclcpp::Node::SharedPtr source_;
-};
+// The other QoS settings are checked on the wire by the conformance test, where DDS takes over.
+using QosAsCreated = test_support::LayerTest;
 
 TEST_F(QosAsCreated, KeepLastOneReaderBehindABurstSeesOnlyTheLast) {
+  auto source = std::make_shared<rclcpp::Node>("source");
   auto behind = std::make_shared<rclcpp::Node>("behind");
   auto counting = std::make_shared<rclcpp::Node>("counting");
   Strings latest;
@@ -55,9 +37,13 @@ TEST_F(QosAsCreated, KeepLastOneReaderBehindABurstSeesOnlyTheLast) {
   auto everything = counting->create_subscription<String>(
       "burst", rclcpp::QoS(50).reliable(),
       [&](std::shared_ptr<String> message) { all.push_back(message->data); });
-  auto publisher = source_->create_publisher<String>("burst", rclcpp::QoS(50).reliable());
+  auto publisher = source->create_publisher<String>("burst", rclcpp::QoS(50).reliable());
   ASSERT_TRUE(tavrin_tools::waitUntil([&] { return publisher->get_subscription_count() == 2; }));
-  publish(publisher, 1, 20);
+  for (int i = 1; i <= 20; ++i) {
+    String message;
+    message.data = std::to_string(i);
+    publisher->publish(message);
+  }
   rclcpp::executors::SingleThreadedExecutor counting_executor;
   counting_executor.add_node(counting);
   // Both readers get each sample in the same delivery: once the last is counted, the burst is in.
@@ -69,36 +55,6 @@ TEST_F(QosAsCreated, KeepLastOneReaderBehindABurstSeesOnlyTheLast) {
   behind_executor.spin_all(1s);
 
   EXPECT_EQ(latest, Strings{"20"});
-}
-
-TEST_F(QosAsCreated, LateTransientLocalSubscriberGetsTheLastDepthSamples) {
-  auto history =
-      source_->create_publisher<String>("history", rclcpp::QoS(3).reliable().transient_local());
-  publish(history, 1, 5);
-  auto node = std::make_shared<rclcpp::Node>("late");
-  Strings received;
-  auto subscription = node->create_subscription<String>(
-      "history", rclcpp::QoS(10).reliable().transient_local(),
-      [&](std::shared_ptr<String> message) { received.push_back(message->data); });
-  rclcpp::executors::SingleThreadedExecutor executor;
-  executor.add_node(node);
-  ASSERT_TRUE(test_support::spinUntil(
-      executor, [&] { return received.size() >= 3; }, 60s));
-  executor.spin_all(500ms);
-
-  EXPECT_EQ(received, (Strings{"3", "4", "5"}));
-}
-
-TEST_F(QosAsCreated, ReliableSubscriptionDoesNotMatchABestEffortPublisher) {
-  auto publisher =
-      source_->create_publisher<geometry_msgs::msg::Twist>("cmd_vel", rclcpp::QoS(3).best_effort());
-  auto ignore = [](std::shared_ptr<geometry_msgs::msg::Twist>) {};
-  auto reliable = source_->create_subscription<geometry_msgs::msg::Twist>(
-      "cmd_vel", rclcpp::QoS(3).reliable(), ignore);
-  auto best_effort = source_->create_subscription<geometry_msgs::msg::Twist>(
-      "cmd_vel", rclcpp::QoS(3).best_effort(), ignore);
-  ASSERT_TRUE(tavrin_tools::waitUntil([&] { return best_effort->get_publisher_count() == 1; }));
-  EXPECT_EQ(reliable->get_publisher_count(), 0u);
 }
 
 using sensor_msgs::msg::Joy;
@@ -196,9 +152,7 @@ TEST_F(Callbacks, PublishingFromAnotherThreadWhileSpinningDeliversEveryMessage) 
   rclcpp::executors::SingleThreadedExecutor executor;
   executor.add_node(node);
   std::thread spinner([&] { executor.spin(); });
-  while (publisher->get_subscription_count() == 0) {
-    std::this_thread::sleep_for(1ms);
-  }
+  EXPECT_TRUE(tavrin_tools::waitUntil([&] { return publisher->get_subscription_count() == 1; }));
 
   std::thread joystick([&] {
     for (int32_t i = 0; i < kCount; ++i) {
@@ -208,17 +162,13 @@ TEST_F(Callbacks, PublishingFromAnotherThreadWhileSpinningDeliversEveryMessage) 
     }
   });
   joystick.join();
-  const auto deadline = std::chrono::steady_clock::now() + 60s;
-  while (count.load() < kCount && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(10ms);
-  }
+  tavrin_tools::waitUntil([&] { return count.load() == kCount; }, 60s);
   executor.cancel();
   spinner.join();
 
-  ASSERT_EQ(received.size(), static_cast<size_t>(kCount));
-  for (int32_t i = 0; i < kCount; ++i) {
-    EXPECT_EQ(received[static_cast<size_t>(i)], i);
-  }
+  std::vector<int32_t> in_order(kCount);
+  std::iota(in_order.begin(), in_order.end(), 0);
+  EXPECT_EQ(received, in_order);
 }
 
 }  // namespace
