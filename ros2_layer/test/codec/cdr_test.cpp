@@ -7,12 +7,11 @@
 
 #include "action_msgs/msg/goal_status_array.hpp"
 #include "builtin_interfaces/msg/duration.hpp"
-#include "cdr.hpp"
+#include "cdr_bytes.hpp"
 #include "rcl_interfaces/msg/parameter_descriptor.hpp"
 #include "rcl_interfaces/msg/parameter_type.hpp"
 #include "rcl_interfaces/msg/parameter_value.hpp"
 #include "rmw_dds_common/msg/participant_entities_info.hpp"
-#include "rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp"
 #include "sensor_msgs/msg/joy.hpp"
 #include "std_msgs/msg/int32_multi_array.hpp"
 #include "std_msgs/msg/string.hpp"
@@ -21,28 +20,8 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace test_support;
 using SendGoalRequest = tavrin_protocol::action::ArmTaskDecision_SendGoal_Request;
-
-template <typename T>
-const ros2_layer::MessageMembers & typeOf() {
-  return *static_cast<const ros2_layer::MessageMembers *>(
-      rosidl_typesupport_introspection_cpp::get_message_type_support_handle<T>()->data);
-}
-
-template <typename T>
-Bytes encode(const T & message, const ros2_layer::RequestHeader * header = nullptr) {
-  Bytes bytes;
-  ros2_layer::serializeCdr(typeOf<T>(), &message, header, bytes);
-  return bytes;
-}
-
-template <typename T>
-T decode(const Bytes & bytes, ros2_layer::RequestHeader * header = nullptr) {
-  T message;
-  ros2_layer::deserializeCdr(typeOf<T>(), bytes.data(), bytes.size(), &message, header);
-  return message;
-}
 
 template <typename T>
 void expectBytes(const T & message, const Bytes & expected) {
