@@ -1,17 +1,12 @@
-// How an action server decides which goals a cancel request reaches, and the goal lifecycle;
-// a thread that waits for an action server without a time limit is released by shutdown.
+// How an action server decides which goals a cancel request reaches, and the goal lifecycle.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <future>
 #include <memory>
 #include <tuple>
 #include <vector>
 
-#include "rclcpp/rclcpp.hpp"
 #include "rclcpp_action/goal_table.hpp"
-#include "rclcpp_action/rclcpp_action.hpp"
-#include "tavrin_protocol/action/arm_task_decision.hpp"
 
 namespace {
 
@@ -84,24 +79,6 @@ TEST(GoalTableResults, RequestBeforeTheEndIsAnsweredWhenTheResultIsStored) {
   EXPECT_EQ(
       table.find_result(goal(1, 0).goal_id.uuid, early).outcome,
       rclcpp_action::detail::ResultLookup::Outcome::kUnknownGoal);
-}
-
-using namespace std::chrono_literals;
-
-TEST(ActionClientShutdown, WaitForActionServerReturnsFalseWhenTheContextShutsDown) {
-  rclcpp::init(0, nullptr);
-  auto node = std::make_shared<rclcpp::Node>("arm_task_waiting_client");
-  auto client = rclcpp_action::create_client<tavrin_protocol::action::ArmTaskDecision>(
-      node, "/action_test/nobody_serves_this");
-  auto waited = std::async(std::launch::async, [&client] {
-    return client->wait_for_action_server(std::chrono::nanoseconds(-1));
-  });
-  EXPECT_EQ(waited.wait_for(200ms), std::future_status::timeout);  // still waiting
-
-  rclcpp::shutdown();
-
-  ASSERT_EQ(waited.wait_for(20s), std::future_status::ready);
-  EXPECT_FALSE(waited.get());
 }
 
 }  // namespace

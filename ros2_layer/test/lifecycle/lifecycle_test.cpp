@@ -1,16 +1,19 @@
 // A node's life: names as rcl resolves them, the stamp clock, and what happens at and after
-// shutdown (spin returns, publishing is dropped, re-init works).
+// shutdown (spin and waits for servers return, publishing is dropped, re-init works).
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 
 #include "layer_fixture.hpp"
 #include "rclcpp/clock.hpp"
 #include "rclcpp/time.hpp"
+#include "rclcpp_action/rclcpp_action.hpp"
 #include "std_msgs/msg/string.hpp"
 #include "std_srvs/srv/set_bool.hpp"
+#include "tavrin_protocol/action/arm_task_decision.hpp"
 
 namespace {
 
@@ -90,22 +93,35 @@ TEST(TimeConversion, TimeMessageKeepsNanosecondsAndTheRosClockFollowsTheSystemCl
 
 class Shutdown : public test_support::LayerTest {};
 
-TEST_F(Shutdown, FromAnotherThreadEndsSpinGivesItsReasonRunsTheCallbacksAndDropsPublishing) {
+TEST_F(Shutdown, FromAnotherThreadEndsSpinAndWaitsForServersAndDropsPublishingAndNewClients) {
   auto node = std::make_shared<rclcpp::Node>("spinner");
   auto publisher = node->create_publisher<String>("chatter", 10);
   auto subscription =
       node->create_subscription<String>("chatter", 10, [](std::shared_ptr<String>) {});
+  auto client = node->create_client<SetBool>("nobody_offers_this");
+  auto action_client = rclcpp_action::create_client<tavrin_protocol::action::ArmTaskDecision>(
+      node, "/action_test/nobody_serves_this");
+  auto service_waited =
+      std::async(std::launch::async, [&] { return client->wait_for_service(60s); });
+  auto action_waited = std::async(std::launch::async, [&] {
+    return action_client->wait_for_action_server(std::chrono::nanoseconds(-1));  // no limit
+  });
   // The callback stays registered with the default context for later tests: it owns its flag.
   auto called = std::make_shared<bool>(false);
   rclcpp::on_shutdown([called] { *called = true; });
-  std::thread stopper([] {
-    std::this_thread::sleep_for(200ms);
+  std::thread stopper([&] {
+    EXPECT_EQ(service_waited.wait_for(200ms), std::future_status::timeout);
+    EXPECT_EQ(action_waited.wait_for(0s), std::future_status::timeout);
     EXPECT_TRUE(rclcpp::shutdown());
   });
 
   rclcpp::spin(node);
 
   stopper.join();
+  for (auto * waited : {&service_waited, &action_waited}) {
+    ASSERT_EQ(waited->wait_for(20s), std::future_status::ready);
+    EXPECT_FALSE(waited->get());
+  }
   EXPECT_FALSE(rclcpp::ok());
   EXPECT_TRUE(*called);
   EXPECT_EQ(
@@ -114,6 +130,12 @@ TEST_F(Shutdown, FromAnotherThreadEndsSpinGivesItsReasonRunsTheCallbacksAndDrops
   EXPECT_FALSE(rclcpp::shutdown());
   EXPECT_NO_THROW(publisher->publish(String()));
   EXPECT_NO_THROW(publisher->publish(std::make_unique<String>()));
+  try {
+    node->create_client<SetBool>("toggle");
+    FAIL() << "expected RCLError";
+  } catch (const rclcpp::exceptions::RCLError & error) {
+    EXPECT_EQ(std::string(error.what()).rfind("could not create client", 0), 0u) << error.what();
+  }
 }
 
 TEST_F(Shutdown, InitAgainAfterShutdownGivesAWorkingContext) {

@@ -1,5 +1,4 @@
-// Service calls between processes and threads: late servers, silence, several clients and
-// shutdown.
+// Service calls between processes and threads: late servers, silence and several clients.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -103,24 +102,6 @@ TEST_F(Services, ClientsOfWorkerThreadsEachGetTheirOwnReplyWhileTheExecutorSpins
   executor.cancel();
   spinner.join();
   EXPECT_EQ(answered.load(), 3);
-}
-
-TEST_F(Services, ShutdownEndsAWaitForServiceAndRefusesNewClients) {
-  auto client = node_->create_client<SetBool>("nobody_offers_this");
-  std::thread stopper([] {
-    std::this_thread::sleep_for(200ms);
-    rclcpp::shutdown();
-  });
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(client->wait_for_service(60s));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
-  stopper.join();
-  try {
-    node_->create_client<SetBool>("toggle");
-    FAIL() << "expected RCLError";
-  } catch (const rclcpp::exceptions::RCLError & error) {
-    EXPECT_EQ(std::string(error.what()).rfind("could not create client", 0), 0u) << error.what();
-  }
 }
 
 }  // namespace
