@@ -1,7 +1,6 @@
-// Service calls between processes and threads: late servers, silence and several clients.
+// Service calls between processes and threads: a late server, silence and several clients.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <future>
 #include <memory>
 #include <optional>
@@ -22,50 +21,26 @@ std::shared_ptr<SetBool::Request> setBool(bool data) {
   return request;
 }
 
-class Services : public test_support::LayerTest {
-protected:
-  void SetUp() override {
-    LayerTest::SetUp();
-    node_ = std::make_shared<rclcpp::Node>("caller");
-  }
+using Services = test_support::LayerTest;
 
-  void startPeer() {
-    peer_.emplace("services");
-    ASSERT_TRUE(peer_->waitForReady());
-  }
-
-  std::optional<test_support::Peer> peer_;
-  rclcpp::Node::SharedPtr node_;
-};
-
-TEST_F(Services, ServerStartingLateIsFoundByWaitForServiceAndAnswers) {
-  auto client = node_->create_client<SetBool>("toggle");
+TEST_F(Services, LateServerIsWaitedForAndAnUnansweredRequestStaysPendingWhileItLives) {
+  auto node = std::make_shared<rclcpp::Node>("caller");
+  auto client = node->create_client<SetBool>("silent");
   EXPECT_FALSE(client->wait_for_service(300ms));
   EXPECT_FALSE(client->service_is_ready());
-
-  startPeer();
-
-  EXPECT_TRUE(client->wait_for_service(60s));
-  auto result = client->async_send_request(setBool(false));
-  ASSERT_EQ(
-      rclcpp::spin_until_future_complete(node_, result, 60s), rclcpp::FutureReturnCode::SUCCESS);
-  EXPECT_EQ(result.get()->message, "was false");
-}
-
-TEST_F(Services, UnansweredRequestStaysPendingWhileItsServerLives) {
-  startPeer();
-  auto client = node_->create_client<SetBool>("silent");
+  std::optional<test_support::Peer> peer(std::in_place, "services");
+  ASSERT_TRUE(peer->waitForReady());
   ASSERT_TRUE(client->wait_for_service(60s));
 
   auto result = client->async_send_request(setBool(true));
   auto orphan = client->async_send_request(setBool(true));
 
   EXPECT_EQ(
-      rclcpp::spin_until_future_complete(node_, result, 1s), rclcpp::FutureReturnCode::TIMEOUT);
+      rclcpp::spin_until_future_complete(node, result, 1s), rclcpp::FutureReturnCode::TIMEOUT);
   EXPECT_EQ(result.wait_for(0s), std::future_status::timeout);
   EXPECT_TRUE(client->remove_pending_request(result));
   // Once its server is gone nothing can answer it: the next request does not keep it.
-  peer_.reset();
+  peer.reset();
   ASSERT_TRUE(tavrin_tools::waitUntil([&] { return !client->service_is_ready(); }, 60s));
   auto next = client->async_send_request(setBool(true));
   ASSERT_EQ(orphan.wait_for(0s), std::future_status::ready);
@@ -75,15 +50,16 @@ TEST_F(Services, UnansweredRequestStaysPendingWhileItsServerLives) {
 }
 
 TEST_F(Services, ClientsOfWorkerThreadsEachGetTheirOwnReplyWhileTheExecutorSpins) {
-  startPeer();
+  test_support::Peer peer("services");
+  ASSERT_TRUE(peer.waitForReady());
+  auto node = std::make_shared<rclcpp::Node>("caller");
   rclcpp::executors::SingleThreadedExecutor executor;
-  executor.add_node(node_);
+  executor.add_node(node);
   std::thread spinner([&] { executor.spin(); });
-  std::atomic<int> answered{0};
   std::vector<std::thread> workers;
   for (const bool data : {true, false, true}) {
     workers.emplace_back([&, data] {
-      auto client = node_->create_client<SetBool>("toggle");
+      auto client = node->create_client<SetBool>("toggle");
       ASSERT_TRUE(client->wait_for_service(60s));
       // The callback form: the executor's thread hands the reply over.
       std::promise<std::string> reply;
@@ -93,7 +69,6 @@ TEST_F(Services, ClientsOfWorkerThreadsEachGetTheirOwnReplyWhileTheExecutorSpins
       auto message = reply.get_future();
       ASSERT_EQ(message.wait_for(60s), std::future_status::ready);
       EXPECT_EQ(message.get(), data ? "was true" : "was false");
-      ++answered;
     });
   }
   for (std::thread & worker : workers) {
@@ -101,7 +76,6 @@ TEST_F(Services, ClientsOfWorkerThreadsEachGetTheirOwnReplyWhileTheExecutorSpins
   }
   executor.cancel();
   spinner.join();
-  EXPECT_EQ(answered.load(), 3);
 }
 
 }  // namespace
