@@ -48,14 +48,10 @@ struct Expected {
   dds_durability_kind_t durability;
 };
 
-bool sameGuid(const dds_guid_t & left, const dds_guid_t & right) {
-  return std::memcmp(left.v, right.v, sizeof(left.v)) == 0;
-}
-
-std::string userData(const Endpoint & endpoint) {
+std::string userData(const dds_qos_t * qos) {
   void * data = nullptr;
   size_t size = 0;
-  if (!dds_qget_userdata(endpoint.qos.get(), &data, &size) || data == nullptr) {
+  if (!dds_qget_userdata(qos, &data, &size) || data == nullptr) {
     return {};
   }
   std::string text(static_cast<const char *>(data), size);
@@ -96,7 +92,7 @@ protected:
   /// Reads a built-in endpoint topic until every named topic is seen; the endpoints by name,
   /// of other participants than the layer's own in this process.
   std::map<std::string, Endpoint> discover(
-      dds_entity_t builtin_topic, const std::vector<std::string> & topics) {
+      dds_entity_t builtin_topic, const std::vector<Expected> & expected) {
     ros2_layer::Entity reader(dds_create_reader(raw_->handle(), builtin_topic, nullptr, nullptr));
     std::map<std::string, Endpoint> found;
     tavrin_tools::waitUntil(
@@ -109,8 +105,8 @@ protected:
                   Endpoint{endpoint.type_name, endpoint.key, endpoint.participant_key, qos};
             }
           });
-          return std::all_of(topics.begin(), topics.end(), [&](const std::string & topic) {
-            return found.count(topic) == 1;
+          return std::all_of(expected.begin(), expected.end(), [&](const Expected & entry) {
+            return found.count(entry.topic) == 1;
           });
         },
         60s);
@@ -195,35 +191,26 @@ void expectQos(const std::map<std::string, Endpoint> & endpoints, const Expected
 }
 
 TEST_F(Conformance, EndpointsCarryRosNamesTypesAndQosAndDiscoveryPairsAndListsThem) {
+  constexpr auto kReliable = DDS_RELIABILITY_RELIABLE;
+  constexpr auto kBestEffort = DDS_RELIABILITY_BEST_EFFORT;
+  constexpr auto kVolatile = DDS_DURABILITY_VOLATILE;
   const std::vector<Expected> writers = {
-      {"rt/chatter", "std_msgs::msg::dds_::String_", DDS_RELIABILITY_RELIABLE, 7,
-       DDS_DURABILITY_VOLATILE},
-      {"rt/cmd_vel", "geometry_msgs::msg::dds_::Twist_", DDS_RELIABILITY_BEST_EFFORT, 3,
-       DDS_DURABILITY_VOLATILE},
-      {"rt/latched", "std_msgs::msg::dds_::Bool_", DDS_RELIABILITY_RELIABLE, 2,
-       DDS_DURABILITY_TRANSIENT_LOCAL},
-      {"rr/toggleReply", "std_srvs::srv::dds_::SetBool_Response_", DDS_RELIABILITY_RELIABLE, 10,
-       DDS_DURABILITY_VOLATILE},
-      {"rq/probeRequest", "std_srvs::srv::dds_::SetBool_Request_", DDS_RELIABILITY_RELIABLE, 10,
-       DDS_DURABILITY_VOLATILE},
+      {"rt/chatter", "std_msgs::msg::dds_::String_", kReliable, 7, kVolatile},
+      {"rt/cmd_vel", "geometry_msgs::msg::dds_::Twist_", kBestEffort, 3, kVolatile},
+      {"rt/latched", "std_msgs::msg::dds_::Bool_", kReliable, 2, DDS_DURABILITY_TRANSIENT_LOCAL},
+      {"rr/toggleReply", "std_srvs::srv::dds_::SetBool_Response_", kReliable, 10, kVolatile},
+      {"rq/probeRequest", "std_srvs::srv::dds_::SetBool_Request_", kReliable, 10, kVolatile},
   };
   const std::vector<Expected> readers = {
-      {"rt/joy", "sensor_msgs::msg::dds_::Joy_", DDS_RELIABILITY_BEST_EFFORT, 4,
-       DDS_DURABILITY_VOLATILE},
-      {"rq/toggleRequest", "std_srvs::srv::dds_::SetBool_Request_", DDS_RELIABILITY_RELIABLE, 10,
-       DDS_DURABILITY_VOLATILE},
-      {"rr/probeReply", "std_srvs::srv::dds_::SetBool_Response_", DDS_RELIABILITY_RELIABLE, 10,
-       DDS_DURABILITY_VOLATILE},
+      {"rt/joy", "sensor_msgs::msg::dds_::Joy_", kBestEffort, 4, kVolatile},
+      {"rq/toggleRequest", "std_srvs::srv::dds_::SetBool_Request_", kReliable, 10, kVolatile},
+      {"rr/probeReply", "std_srvs::srv::dds_::SetBool_Response_", kReliable, 10, kVolatile},
   };
   std::map<std::string, Endpoint> found;
   for (const auto & [builtin, expected] :
        {std::pair{DDS_BUILTIN_TOPIC_DCPSPUBLICATION, writers},
         std::pair{DDS_BUILTIN_TOPIC_DCPSSUBSCRIPTION, readers}}) {
-    std::vector<std::string> topics;
-    for (const Expected & entry : expected) {
-      topics.push_back(entry.topic);
-    }
-    const auto endpoints = discover(builtin, topics);
+    const auto endpoints = discover(builtin, expected);
     for (const Expected & entry : expected) {
       expectQos(endpoints, entry);
     }
@@ -233,13 +220,13 @@ TEST_F(Conformance, EndpointsCarryRosNamesTypesAndQosAndDiscoveryPairsAndListsTh
   ASSERT_TRUE(dds_qget_writer_data_lifecycle(found.at("rt/chatter").qos.get(), &autodispose));
   EXPECT_FALSE(autodispose);
 
-  const std::string service = userData(found.at("rr/toggleReply"));
-  const std::string client = userData(found.at("rq/probeRequest"));
+  const std::string service = userData(found.at("rr/toggleReply").qos.get());
+  const std::string client = userData(found.at("rq/probeRequest").qos.get());
   EXPECT_EQ(service.rfind("serviceid=", 0), 0u) << service;
   EXPECT_EQ(service.back(), ';');
-  EXPECT_EQ(userData(found.at("rq/toggleRequest")), service);
+  EXPECT_EQ(userData(found.at("rq/toggleRequest").qos.get()), service);
   EXPECT_EQ(client.rfind("clientid=", 0), 0u) << client;
-  EXPECT_EQ(userData(found.at("rr/probeReply")), client);
+  EXPECT_EQ(userData(found.at("rr/probeReply").qos.get()), client);
   EXPECT_NE(service.substr(10), client.substr(9));
 
   // The participant announces the default enclave, and ros_discovery_info the node with its
@@ -252,12 +239,8 @@ TEST_F(Conformance, EndpointsCarryRosNamesTypesAndQosAndDiscoveryPairsAndListsTh
   tavrin_tools::waitUntil(
       [&] {
         visitSamples<dds_builtintopic_participant_t>(participants.get(), [&](const auto & peer) {
-          void * data = nullptr;
-          size_t size = 0;
-          if (sameGuid(peer.key, chatter.participant) &&
-              dds_qget_userdata(peer.qos, &data, &size)) {
-            enclave.assign(static_cast<const char *>(data), size);
-            dds_free(data);
+          if (std::memcmp(peer.key.v, chatter.participant.v, sizeof(peer.key.v)) == 0) {
+            enclave = userData(peer.qos);
           }
         });
         return !enclave.empty();
