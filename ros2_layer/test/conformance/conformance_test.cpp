@@ -79,7 +79,7 @@ class Conformance : public test_support::LayerTest {
 protected:
   void SetUp() override {
     LayerTest::SetUp();
-    peer_.emplace("conformance");
+    peer_.emplace();
     ASSERT_TRUE(peer_->waitForReady());
     raw_ = std::make_unique<ros2_layer::Participant>(ros2_layer::domainSettingsFromEnvironment());
   }

@@ -28,7 +28,7 @@ TEST_F(Services, LateServerIsWaitedForAndAnUnansweredRequestStaysPendingWhileItL
   auto client = node->create_client<SetBool>("silent");
   EXPECT_FALSE(client->wait_for_service(300ms));
   EXPECT_FALSE(client->service_is_ready());
-  std::optional<test_support::Peer> peer(std::in_place, "services");
+  std::optional<test_support::Peer> peer(std::in_place);
   ASSERT_TRUE(peer->waitForReady());
   ASSERT_TRUE(client->wait_for_service(60s));
 
@@ -50,7 +50,7 @@ TEST_F(Services, LateServerIsWaitedForAndAnUnansweredRequestStaysPendingWhileItL
 }
 
 TEST_F(Services, ClientsOfWorkerThreadsEachGetTheirOwnReplyWhileTheExecutorSpins) {
-  test_support::Peer peer("services");
+  test_support::Peer peer;
   ASSERT_TRUE(peer.waitForReady());
   auto node = std::make_shared<rclcpp::Node>("caller");
   rclcpp::executors::SingleThreadedExecutor executor;

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <functional>
-#include <string>
 
 #include "child_process.hpp"
 #include "rclcpp/rclcpp.hpp"
@@ -40,11 +39,10 @@ inline bool spinUntil(
   return done();
 }
 
-/// The peer program of the two-process tests, started in `role` ("echo", "services", ...); it
-/// prints "ready" once its endpoints exist.
+/// The peer program of the two-process tests; it prints "ready" once its endpoints exist.
 class Peer : public tavrin_tools::ChildProcess {
 public:
-  explicit Peer(const std::string & role) : ChildProcess({PEER_PROGRAM, role}) {}
+  Peer() : ChildProcess({PEER_PROGRAM}) {}
 
   bool waitForReady() { return waitForOutput("ready\n", std::chrono::seconds(60)); }
 };
