@@ -145,7 +145,9 @@ TEST(ActionClient, EachAnswerOfTheServerReachesTheCallbacksTheResultFutureAndThe
     EXPECT_TRUE(client->action_server_is_ready());
 
     auto future = client->async_send_goal(trash_grab, recorder.options());
-    const auto goal_handle = recorder.waitFor(responded).accepted_handle;
+    const Received response = recorder.waitFor(responded);
+    ASSERT_TRUE(response.responded);
+    const auto goal_handle = response.accepted_handle;
     ASSERT_EQ(future.wait_for(kPatience), std::future_status::ready);
     EXPECT_EQ(future.get(), goal_handle);
     if (test.behaviour == std::string("reject")) {

@@ -55,6 +55,7 @@ TEST(ParameterStore, DeclarationTakesTheOverrideOrRefusesWithTheReasonRclcppGive
       {{"scale", ParameterValue(0.8)},
        {"topic", ParameterValue("/pad")},
        {"count", ParameterValue(int64_t{1})},
+       {"axes", ParameterValue(0.5)},
        {"any", ParameterValue(int64_t{1})},
        {"given", ParameterValue(int64_t{7})},
        {"wrong", ParameterValue("x")},
@@ -94,6 +95,9 @@ TEST(ParameterStore, DeclarationTakesTheOverrideOrRefusesWithTheReasonRclcppGive
       exceptions::InvalidParameterTypeException);
   EXPECT_THROW(
       store.declare("wrong", rclcpp::PARAMETER_DOUBLE, kPlain, false),
+      exceptions::InvalidParameterTypeException);
+  EXPECT_THROW(
+      store.declare("axes", ParameterValue(std::vector<int64_t>{1}), kPlain, false),
       exceptions::InvalidParameterTypeException);
   EXPECT_THROW(
       store.declare("none", rclcpp::PARAMETER_NOT_SET, kPlain, false), std::invalid_argument);
