@@ -14,7 +14,6 @@
 #include "layer_fixture.hpp"
 #include "sensor_msgs/msg/joy.hpp"
 #include "std_msgs/msg/string.hpp"
-#include "std_srvs/srv/set_bool.hpp"
 
 namespace {
 
@@ -58,7 +57,6 @@ TEST_F(QosAsCreated, KeepLastOneReaderBehindABurstSeesOnlyTheLast) {
 }
 
 using sensor_msgs::msg::Joy;
-using SetBool = std_srvs::srv::SetBool;
 
 class Callbacks : public test_support::LayerTest {};
 
@@ -101,40 +99,6 @@ TEST_F(Callbacks, EverySubscriptionCallbackFormReceivesTheMessage) {
 
   for (const auto * axes : {&handler.axes, &from_const_shared, &from_reference, &from_unique}) {
     EXPECT_EQ(*axes, joy.axes);
-  }
-}
-
-TEST_F(Callbacks, ServiceCallbackFormsWithHeaderAndServiceHandleAnswer) {
-  std::vector<std::jthread> repliers;  // a deferred reply comes later, from another thread
-  auto node = std::make_shared<rclcpp::Node>("forms");
-  auto with_header = node->create_service<SetBool>(
-      "with_header",
-      [](std::shared_ptr<rmw_request_id_t> header, std::shared_ptr<SetBool::Request> request,
-         std::shared_ptr<SetBool::Response> response) {
-        response->success = request->data && header->sequence_number > 0;
-      });
-  auto with_handle = node->create_service<SetBool>(
-      "with_handle",
-      [&repliers](
-          std::shared_ptr<rclcpp::Service<SetBool>> service,
-          std::shared_ptr<rmw_request_id_t> header, std::shared_ptr<SetBool::Request> request) {
-        repliers.emplace_back([service, header, request] {
-          std::this_thread::sleep_for(50ms);
-          SetBool::Response response;
-          response.success = request->data;
-          service->send_response(*header, response);
-        });
-      });
-  for (const char * name : {"with_header", "with_handle"}) {
-    SCOPED_TRACE(name);
-    auto client = node->create_client<SetBool>(name);
-    ASSERT_TRUE(client->wait_for_service(60s));
-    auto request = std::make_shared<SetBool::Request>();
-    request->data = true;
-    auto result = client->async_send_request(request);
-    ASSERT_EQ(
-        rclcpp::spin_until_future_complete(node, result, 60s), rclcpp::FutureReturnCode::SUCCESS);
-    EXPECT_TRUE(result.get()->success);
   }
 }
 

@@ -1,4 +1,5 @@
-// Service calls between processes and threads: a late server, silence and several clients.
+// Service calls between processes and threads: a late server, silence, several clients and
+// every form of service callback.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -6,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "layer_fixture.hpp"
 #include "std_srvs/srv/set_bool.hpp"
@@ -49,17 +52,38 @@ TEST_F(Services, LateServerIsWaitedForAndAnUnansweredRequestStaysPendingWhileItL
   EXPECT_TRUE(client->remove_pending_request(next));
 }
 
-TEST_F(Services, ClientsOfWorkerThreadsEachGetTheirOwnReplyWhileTheExecutorSpins) {
+TEST_F(Services, ClientsOfWorkerThreadsGetTheirOwnReplyFromEachServiceCallbackForm) {
   test_support::Peer peer;
   ASSERT_TRUE(peer.waitForReady());
+  std::vector<std::jthread> repliers;  // a deferred reply comes later, from another thread
   auto node = std::make_shared<rclcpp::Node>("caller");
+  auto answer = [](bool data) { return data ? "was true" : "was false"; };
+  // Besides the peer's "toggle", the callback forms with the request header and the service.
+  auto with_header = node->create_service<SetBool>(
+      "with_header",
+      [&](std::shared_ptr<rmw_request_id_t> header, std::shared_ptr<SetBool::Request> request,
+          std::shared_ptr<SetBool::Response> response) {
+        response->message = header->sequence_number > 0 ? answer(request->data) : "";
+      });
+  auto with_handle = node->create_service<SetBool>(
+      "with_handle",
+      [&](std::shared_ptr<rclcpp::Service<SetBool>> service,
+          std::shared_ptr<rmw_request_id_t> header, std::shared_ptr<SetBool::Request> request) {
+        repliers.emplace_back([service, header, request, answer] {
+          std::this_thread::sleep_for(50ms);
+          SetBool::Response response;
+          response.message = answer(request->data);
+          service->send_response(*header, response);
+        });
+      });
   rclcpp::executors::SingleThreadedExecutor executor;
   executor.add_node(node);
   std::thread spinner([&] { executor.spin(); });
   std::vector<std::thread> workers;
-  for (const bool data : {true, false, true}) {
-    workers.emplace_back([&, data] {
-      auto client = node->create_client<SetBool>("toggle");
+  for (const auto & [name, data] : std::vector<std::pair<const char *, bool>>{
+           {"toggle", true}, {"toggle", false}, {"with_header", true}, {"with_handle", false}}) {
+    workers.emplace_back([&, name = name, data = data] {
+      auto client = node->create_client<SetBool>(name);
       ASSERT_TRUE(client->wait_for_service(60s));
       // The callback form: the executor's thread hands the reply over.
       std::promise<std::string> reply;
@@ -68,7 +92,7 @@ TEST_F(Services, ClientsOfWorkerThreadsEachGetTheirOwnReplyWhileTheExecutorSpins
       });
       auto message = reply.get_future();
       ASSERT_EQ(message.wait_for(60s), std::future_status::ready);
-      EXPECT_EQ(message.get(), data ? "was true" : "was false");
+      EXPECT_EQ(message.get(), answer(data)) << name;
     });
   }
   for (std::thread & worker : workers) {
