@@ -187,7 +187,7 @@ void expectQos(const std::map<std::string, Endpoint> & endpoints, const Expected
   }
 }
 
-TEST_F(Conformance, EndpointsCarryRosNamesTypesAndQosAndDiscoveryPairsAndListsThem) {
+TEST_F(Conformance, EndpointsNamesQosDiscoveryAndRequestAndReplyBytesAreAsWithRmwCyclonedds) {
   constexpr auto kReliable = DDS_RELIABILITY_RELIABLE;
   constexpr auto kBestEffort = DDS_RELIABILITY_BEST_EFFORT;
   constexpr auto kVolatile = DDS_DURABILITY_VOLATILE;
@@ -268,13 +268,12 @@ TEST_F(Conformance, EndpointsCarryRosNamesTypesAndQosAndDiscoveryPairsAndListsTh
   };
   EXPECT_TRUE(tavrin_tools::waitUntil(
       [&] { return announces_peer(test_support::decode<Info>(takeBytes(reader.get()))); }, 60s));
-}
 
-TEST_F(Conformance, RequestsStartWithClientIdAndSequenceNumberAndRepliesRepeatThem) {
+  // Requests start with the client's id and a sequence number, and replies repeat them.
   ros2_layer::Entity replies = rawReader("rr/toggleReply", membersOf<SetBool::Response>(), true);
   auto node = std::make_shared<rclcpp::Node>("asker");
-  auto client = node->create_client<SetBool>("toggle");
-  ASSERT_TRUE(client->wait_for_service(60s));
+  auto asker = node->create_client<SetBool>("toggle");
+  ASSERT_TRUE(asker->wait_for_service(60s));
   // Created once the service is ready: a request reader without a service id matched before the
   // service's own would make the client's readiness check accept it, as rmw_cyclonedds's would.
   ros2_layer::Entity requests = rawReader("rq/toggleRequest", membersOf<SetBool::Request>(), true);
@@ -287,7 +286,7 @@ TEST_F(Conformance, RequestsStartWithClientIdAndSequenceNumberAndRepliesRepeatTh
   for (const bool data : {false, true}) {
     auto request = std::make_shared<SetBool::Request>();
     request->data = data;
-    auto result = client->async_send_request(request);
+    auto result = asker->async_send_request(request);
     ASSERT_EQ(
         rclcpp::spin_until_future_complete(node, result, 60s), rclcpp::FutureReturnCode::SUCCESS);
     // The encoder's bytes are checked by hand in the CDR test: here, that they are what is sent.
