@@ -195,7 +195,7 @@ protected:
   std::filesystem::path directory_;
 };
 
-TEST_F(ParamsFile, NodeKeysAndWildcardsSelectTheParametersOfEachNode) {
+TEST_F(ParamsFile, NodeKeysAndWildcardsSelectTheParametersOfEachNodeAndLaterValuesWin) {
   const std::string path = write("teleop.yaml", R"(
 teleop:
   ros__parameters:
@@ -245,9 +245,7 @@ robot:
        }) {
     EXPECT_EQ(overridesFor({"--params-file", path}, node), expected) << node;
   }
-}
 
-TEST_F(ParamsFile, LaterValuesAndLaterNodeKeysWin) {
   const std::string first = write("first.yaml", "teleop:\n  ros__parameters:\n    scale: 0.5\n");
   const std::string second = write("second.yaml", "teleop:\n  ros__parameters:\n    scale: 0.8\n");
   // As rcl merges overrides: per node key, keys ordered by first appearance.
