@@ -2,7 +2,6 @@
 // an environment of its own and reads what really reaches stdout and the journal.
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -40,10 +39,10 @@ struct WriterRun {
   Journal journal = Journal::host;
 };
 
-/// What the log writer left behind: exit status, its output, the facade's final counter and
+/// What the log writer left behind: whether it exited with status 0, its output, the facade's final counter and
 /// the raw journal datagrams.
 struct WriterResult {
-  int exit_status = -1;
+  bool exited_cleanly = false;
   std::string out;
   int seq = -1;
   std::vector<std::string> journal_entries;
@@ -78,11 +77,10 @@ WriterResult runLogWriter(const WriterRun & run) {
   if (run.terminal) {
     // script(1) gives the writer a terminal as its stdout; the writer's words have no quotes.
     environment.push_back("TERM=xterm-256color");
-    std::string command;
-    for (const auto & word : writer) {
-      command += "'" + word + "' ";
-    }
-    argv = {"script", "-qec", command, "/dev/null"};
+    argv = {
+        "script", "-qec",
+        fmt::format("'{}' {} {} '{}'", LOG_WRITER_PATH, run.count, run.threads, run.body),
+        "/dev/null"};
   } else if (run.journal != Journal::host) {
     std::string socket_folder;
     if (run.journal == Journal::listening) {
@@ -103,10 +101,8 @@ WriterResult runLogWriter(const WriterRun & run) {
 
   WriterResult result;
   tavrin_tools::ChildProcess process(argv, environment);
-  const auto status = process.waitForExit(std::chrono::seconds(60));
-  if (status) {
-    result.exit_status = WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
-  }
+  result.exited_cleanly =
+      tavrin_tools::exitedCleanly(process.waitForExit(std::chrono::seconds(60)));
   result.out = process.output();
   std::erase(result.out, '\r');  // a terminal turns each "\n" into "\r\n"
   // The writer's report of the counter, on stderr, is no log output.
@@ -238,7 +234,7 @@ TEST(LoggerSetup, EachSettingIsReportedWhenNotSetOrUnusableAndDecidesWhereLinesG
   for (const Case & test : cases) {
     SCOPED_TRACE(test.out);
     const WriterResult result = runLogWriter(test.run);
-    EXPECT_EQ(result.exit_status, 0) << result.out;
+    EXPECT_TRUE(result.exited_cleanly) << result.out;
     EXPECT_EQ(result.out, test.out);
     EXPECT_EQ(result.seq, test.seq);
     // The journal is written only when asked, with the call site of each line.
@@ -263,7 +259,7 @@ TEST(LogThreads, FirstCallsFromManyThreadsSetUpOnceAndKeepEveryLineWhole) {
   constexpr int kThreads = 8;
   constexpr int kCount = 100;
   const WriterResult result = runLogWriter({.count = kCount, .threads = kThreads});
-  ASSERT_EQ(result.exit_status, 0) << result.out;
+  ASSERT_TRUE(result.exited_cleanly) << result.out;
   ASSERT_TRUE(result.out.starts_with(kAllNotSet)) << result.out;
 
   // Each call numbers its line by its own increment, so the numbers are 1..800 modulo 128 in
