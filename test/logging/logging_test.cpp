@@ -125,16 +125,11 @@ WriterResult runLogWriter(const WriterRun & run) {
 class PrivateRunOrSkip : public testing::Environment {
 public:
   void SetUp() override {
-    static const std::string why = [] {
-      std::vector<std::string> argv = privateMount();
-      argv.insert(argv.end(), {"sh", "-c", "mount -t tmpfs tmpfs /run"});
-      tavrin_tools::ChildProcess probe(argv);
-      return tavrin_tools::exitedCleanly(probe.waitForExit(std::chrono::seconds(60)))
-                 ? std::string()
-                 : "no private /run here: " + probe.output();
-    }();
-    if (!why.empty()) {
-      GTEST_SKIP() << why;
+    std::vector<std::string> argv = privateMount();
+    argv.insert(argv.end(), {"sh", "-c", "mount -t tmpfs tmpfs /run"});
+    tavrin_tools::ChildProcess probe(argv);
+    if (!tavrin_tools::exitedCleanly(probe.waitForExit(std::chrono::seconds(60)))) {
+      GTEST_SKIP() << "no private /run here: " << probe.output();
     }
   }
 };
@@ -170,13 +165,11 @@ std::string consoleLines(int count, const std::string & body = "body") {
 // The line of the writer's log call, as the journal should name it.
 int writerCallLine() {
   std::ifstream source(LOG_WRITER_SOURCE);
-  std::string line;
-  for (int number = 1; std::getline(source, line); ++number) {
-    if (line.find("LOG_INFO(") != std::string::npos) {
-      return number;
-    }
+  int number = 1;
+  for (std::string line; std::getline(source, line) && line.find("LOG_INFO(") == line.npos;) {
+    ++number;
   }
-  return -1;
+  return number;
 }
 
 }  // namespace
@@ -265,10 +258,8 @@ TEST(LogThreads, FirstCallsFromManyThreadsSetUpOnceAndKeepEveryLineWhole) {
   // Each call numbers its line by its own increment, so the numbers are 1..800 modulo 128 in
   // some order: a lost or shared increment shows up as a missing or doubled number, a torn or
   // lost line as a text that was not logged.
-  std::multiset<std::string> texts;
-  std::multiset<std::string> expected_texts;
-  std::multiset<int> numbers;
-  std::multiset<int> expected_numbers;
+  std::multiset<std::string> texts, expected_texts;
+  std::multiset<int> numbers, expected_numbers;
   std::istringstream stream(result.out.substr(kAllNotSet.size()));
   for (std::string line; std::getline(stream, line);) {
     numbers.insert(std::atoi(line.substr(0, 3).c_str()));

@@ -29,7 +29,7 @@ const std::string kUngrantedMotion = "angular x +0.50";
 const std::string kUnsecuredMotion = "angular x +0.00 y +0.50";
 
 /// A peer in `enclave` that publishes a stick sample with `axis` at 0.5 on "/joy" every 50 ms
-/// and prints "motion received" when the node's first motion command reaches it.
+/// and prints "motion received" for each of the node's motion commands that reaches it.
 std::vector<std::string> joyPeer(int axis, const std::string & enclave) {
   return {TAVRIN_JOY_PEER, std::to_string(axis), "--ros-args", "--enclave", enclave};
 }
