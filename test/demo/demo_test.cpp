@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "child_process.hpp"
@@ -53,32 +54,56 @@ const std::vector<std::string> kNodeEmergencyStopLog{
     "result: true, message: arm stopped",
 };
 
-class Demo : public testing::Test {
-protected:
-  /// Runs tools/demo.sh as `make demo` does, on this test's DDS domain, after `prefix` (a
-  /// command that runs it with fewer rights), with `environment` added ("NAME=" removes NAME).
-  std::string runDemo(
-      std::vector<std::string> prefix = {}, std::vector<std::string> environment = {}) {
+void expectInOrder(const std::string & output, const std::vector<std::string> & texts) {
+  size_t from = 0;
+  for (const auto & text : texts) {
+    const size_t at = output.find(text, from);
+    ASSERT_NE(at, std::string::npos) << "missing, or out of order: \"" << text << "\"\n" << output;
+    from = at + text.size();
+  }
+}
+
+const std::string kThroughJoy =
+    "controller input: sensor_msgs/Joy samples on /joy; the node subscribes to them "
+    "(joy_dev:=/joy) because no joystick device can be made here";
+
+TEST(Demo, SessionsReachTheRobotThroughTheBestInputAndEndCleanly) {
+  using Strings = std::vector<std::string>;
+  // Root keeps everything but the right to unshare and mount; others have no such right anyway.
+  Strings fewer_rights;
+  if (::geteuid() == 0) {
+    fewer_rights = {"setpriv", "--bounding-set=-sys_admin", "--inh-caps=-sys_admin", "--"};
+  }
+  // Each run: a command that runs the demo with fewer rights, what it adds to the demo's
+  // environment ("NAME=" removes NAME), and what it must say.
+  const std::vector<std::tuple<Strings, Strings, std::string>> runs{
+      // With the right to make a private mount namespace (root, here) the node reads a joystick
+      // device; elsewhere the controller says why it uses /joy.
+      {{}, {}, "controller input: "},
+      {fewer_rights, {}, kThroughJoy + " (unshare(CLONE_NEWNS): Operation not permitted)"},
+      // `DEMO_SECURE=1 make demo` as the README runs it, on the demo's own domain: in a network
+      // of its own, so that no other test's session meets it there. The shell's CYCLONEDDS_URI,
+      // unless cleared, would make DDS refuse to pick loopback again.
+      {{"unshare", "-rn", "sh", "-c", "ip link set lo up && exec \"$@\"", "sh"},
+       {"DEMO_DOMAIN_ID=", "DEMO_SECURE=1",
+        "CYCLONEDDS_URI=<General><Interfaces><NetworkInterface "
+        "name=\"lo\"/></Interfaces></General>"},
+       "(ROS_DOMAIN_ID=220), secured with "},
+  };
+  for (auto [prefix, environment, expected] : runs) {
+    SCOPED_TRACE(expected);
     prefix.insert(prefix.end(), {"bash", TAVRIN_DEMO_SCRIPT, TAVRIN_BUILD_DIR});
     environment.insert(
         environment.begin(),
         {"DEMO_DOMAIN_ID=" + std::string(std::getenv("ROS_DOMAIN_ID")), "TERM=dumb"});
     ChildProcess demo(prefix, environment);
     EXPECT_TRUE(tavrin_tools::exitedCleanly(demo.waitForExit(150s))) << demo.output();
-    return demo.output();
-  }
-
-  static void expectInOrder(const std::string & output, const std::vector<std::string> & texts) {
-    size_t from = 0;
-    for (const auto & text : texts) {
-      const size_t at = output.find(text, from);
-      ASSERT_NE(at, std::string::npos) << "missing, or out of order: \"" << text << "\"\n"
-                                       << output;
-      from = at + text.size();
+    const std::string output = demo.output();
+    EXPECT_NE(output.find(expected), std::string::npos) << output;
+    if (output.find(kThroughJoy) == std::string::npos) {
+      EXPECT_NE(output.find("controller input: a pseudo-terminal (/dev/pts/"), std::string::npos);
+      EXPECT_NE(output.find("joyOpen: Unknown, ret = "), std::string::npos) << output;
     }
-  }
-
-  static void expectWholeSession(const std::string & output) {
     expectInOrder(output, kCommandsInOrder);
     expectInOrder(output, kEmergencyStop);
     expectInOrder(output, kNodeGrabLog);
@@ -86,51 +111,6 @@ protected:
     EXPECT_NE(output.find("controller node ended: exit status 0"), std::string::npos) << output;
     EXPECT_NE(output.find("demo: done, everything shut down cleanly"), std::string::npos) << output;
   }
-};
-
-const std::string kThroughJoy =
-    "controller input: sensor_msgs/Joy samples on /joy; the node subscribes to them "
-    "(joy_dev:=/joy) because no joystick device can be made here";
-
-TEST_F(Demo, SessionReachesTheRobotThroughTheBestInputAndEndsCleanly) {
-  const std::string output = runDemo();
-  // With the right to make a private mount namespace (root, here) the node reads a joystick
-  // device; elsewhere the controller says why it uses /joy.
-  EXPECT_TRUE(
-      output.find("controller input: a pseudo-terminal (/dev/pts/") != std::string::npos ||
-      output.find(kThroughJoy) != std::string::npos)
-      << output;
-  if (output.find(kThroughJoy) == std::string::npos) {
-    EXPECT_NE(output.find("joyOpen: Unknown, ret = "), std::string::npos) << output;
-  }
-  expectWholeSession(output);
-}
-
-TEST_F(Demo, WithoutTheRightToMakeADeviceTheSessionGoesThroughJoy) {
-  // Root keeps everything but the right to unshare and mount; others have no such right anyway.
-  std::vector<std::string> fewer_rights;
-  if (::geteuid() == 0) {
-    fewer_rights = {"setpriv", "--bounding-set=-sys_admin", "--inh-caps=-sys_admin", "--"};
-  }
-  const std::string output = runDemo(fewer_rights);
-  EXPECT_NE(
-      output.find(kThroughJoy + " (unshare(CLONE_NEWNS): Operation not permitted)"),
-      std::string::npos)
-      << output;
-  expectWholeSession(output);
-}
-
-TEST_F(Demo, SecuredWithAFreshKeystoreAsTheReadmeRunsItFromAShellWithItsOwnDdsSettings) {
-  // `DEMO_SECURE=1 make demo`, on the demo's own domain: in a network of its own, so that no
-  // other test's session meets it there. The shell's CYCLONEDDS_URI, unless cleared, would make DDS
-  // refuse to pick loopback again.
-  const std::string output = runDemo(
-      {"unshare", "-rn", "sh", "-c", "ip link set lo up && exec \"$@\"", "sh"},
-      {"DEMO_DOMAIN_ID=", "DEMO_SECURE=1",
-       "CYCLONEDDS_URI=<General><Interfaces><NetworkInterface "
-       "name=\"lo\"/></Interfaces></General>"});
-  EXPECT_NE(output.find("(ROS_DOMAIN_ID=220), secured with "), std::string::npos) << output;
-  expectWholeSession(output);
 }
 
 }  // namespace

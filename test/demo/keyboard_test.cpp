@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -22,36 +21,27 @@ namespace {
 using namespace std::chrono_literals;
 using Joy = sensor_msgs::msg::Joy;
 
-/// Listens on /joy and keeps the latest sample.
+/// Listens on /joy and keeps the latest sample, taking in what arrived as it waits.
 struct JoyListener {
-  JoyListener() {
-    executor.add_node(node);
-    spinner = std::jthread([this] { executor.spin(); });
-  }
-  ~JoyListener() { executor.cancel(); }
+  JoyListener() { executor.add_node(node); }
 
   /// Waits until the latest sample, with the controller's whole layout, satisfies `condition`.
   bool waitFor(
       const std::function<bool(const Joy &)> & condition, std::chrono::milliseconds timeout = 10s) {
     return waitUntil(
         [&] {
-          std::lock_guard<std::mutex> lock(mutex);
+          executor.spin_some();
           return latest && latest->axes.size() >= 6 && latest->buttons.size() >= 10 &&
                  condition(*latest);
         },
         timeout);
   }
 
-  std::mutex mutex;
   std::optional<Joy> latest;
   rclcpp::Node::SharedPtr node = std::make_shared<rclcpp::Node>("joy_listener");
   rclcpp::SubscriptionBase::SharedPtr subscription = node->create_subscription<Joy>(
-      "/joy", rclcpp::QoS(10), [this](std::shared_ptr<const Joy> sample) {
-        std::lock_guard<std::mutex> lock(mutex);
-        latest = *sample;
-      });
+      "/joy", rclcpp::QoS(10), [this](std::shared_ptr<const Joy> sample) { latest = *sample; });
   rclcpp::executors::SingleThreadedExecutor executor;
-  std::jthread spinner;
 };
 
 TEST(KeyboardController, KeysAtATerminalBecomeJoySamples) {

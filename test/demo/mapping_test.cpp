@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "child_process.hpp"
 #include "common/gamepad.hpp"
@@ -17,17 +19,12 @@ namespace {
 using namespace std::chrono_literals;
 using tavrin_tools::GamepadState;
 using tavrin_tools::joyEvent;
-using tavrin_tools::JoystickStandIn;
 
 constexpr int16_t kFullTravel = 32767;
 
-/// A controller as the mapping view finds it: a device that hands out whole records only.
-struct PluggedController : JoystickStandIn {
+// A controller as the mapping view finds it: a device that hands out whole records only.
+struct PluggedController : tavrin_tools::JoystickStandIn {
   PluggedController() { plugTerminal({}, tavrin_tools::TerminalMode::wholeRecords); }
-  void sendButton(uint8_t number, bool pressed) {
-    send({joyEvent(JS_EVENT_BUTTON, number, pressed)});
-  }
-  void sendAxis(uint8_t number, int16_t raw) { send({joyEvent(JS_EVENT_AXIS, number, raw)}); }
 };
 
 TEST(MappingView, NamesTheButtonsAndAxesOfADevice) {
@@ -40,15 +37,17 @@ TEST(MappingView, NamesTheButtonsAndAxesOfADevice) {
   held_at_start.buttons[9] = 1;
   controller.send(tavrin_tools::initialStateEvents(held_at_start, 0.0));
 
-  controller.sendButton(3, true);
-  EXPECT_TRUE(view.waitForOutput("button 3 pressed\n")) << view.output();
-  controller.sendButton(3, false);
-  EXPECT_TRUE(view.waitForOutput("button 3 released\n")) << view.output();
-  controller.sendAxis(tavrin_tools::kRightTrigger, kFullTravel);
-  EXPECT_TRUE(view.waitForOutput("axis 5 -> -1.00   (rests at +1.00: a trigger)\n"))
-      << view.output();
-  controller.sendAxis(tavrin_tools::kLeftStickY, -kFullTravel);
-  EXPECT_TRUE(view.waitForOutput("axis 1 -> +1.00\n")) << view.output();
+  const std::vector<std::pair<js_event, std::string>> events{
+      {joyEvent(JS_EVENT_BUTTON, 3, 1), "button 3 pressed\n"},
+      {joyEvent(JS_EVENT_BUTTON, 3, 0), "button 3 released\n"},
+      {joyEvent(JS_EVENT_AXIS, tavrin_tools::kRightTrigger, kFullTravel),
+       "axis 5 -> -1.00   (rests at +1.00: a trigger)\n"},
+      {joyEvent(JS_EVENT_AXIS, tavrin_tools::kLeftStickY, -kFullTravel), "axis 1 -> +1.00\n"},
+  };
+  for (const auto & [event, line] : events) {
+    controller.send({event});
+    EXPECT_TRUE(view.waitForOutput(line)) << view.output();
+  }
   EXPECT_EQ(view.countOutput("button 9"), 0u) << view.output();
 }
 
@@ -59,19 +58,15 @@ TEST(MappingView, NamesTheButtonsAndAxesOfJoySamples) {
   ASSERT_TRUE(view.waitForOutput("reading sensor_msgs/Joy on /joy")) << view.output();
   ASSERT_TRUE(waitUntil([&] { return joy->get_subscription_count() > 0; }));
 
-  auto state = GamepadState::atRest();
-  const auto publish = [&] {
-    sensor_msgs::msg::Joy sample;
-    sample.axes = state.axes;
-    sample.buttons = state.buttons;
-    joy->publish(sample);
-  };
-  publish();
-  state.buttons[6] = 1;
-  publish();
+  sensor_msgs::msg::Joy sample;
+  sample.axes = GamepadState::atRest().axes;
+  sample.buttons = GamepadState::atRest().buttons;
+  joy->publish(sample);
+  sample.buttons[6] = 1;
+  joy->publish(sample);
   EXPECT_TRUE(view.waitForOutput("button 6 pressed\n")) << view.output();
-  state.axes[4] = -1.0f;
-  publish();
+  sample.axes[4] = -1.0f;
+  joy->publish(sample);
   EXPECT_TRUE(view.waitForOutput("axis 4 -> -1.00\n")) << view.output();
 }
 
@@ -81,10 +76,9 @@ TEST(MappingView, LiveViewAtATerminalListsWhatIsHeld) {
   ASSERT_TRUE(terminal.waitForScreen("Controller mapping: unknown on " + controller.terminalPath()))
       << terminal.screen();
   controller.send(tavrin_tools::initialStateEvents(GamepadState::atRest(), 0.0));
-  controller.sendButton(7, true);
-  controller.sendButton(2, true);
+  controller.send({joyEvent(JS_EVENT_BUTTON, 7, 1), joyEvent(JS_EVENT_BUTTON, 2, 1)});
   EXPECT_TRUE(terminal.waitForScreen("pressed buttons  2 7")) << terminal.screen();
-  controller.sendAxis(tavrin_tools::kLeftStickX, -kFullTravel);
+  controller.send({joyEvent(JS_EVENT_AXIS, tavrin_tools::kLeftStickX, -kFullTravel)});
   EXPECT_TRUE(terminal.waitForScreen("moved axes        0 +1.00")) << terminal.screen();
 }
 

@@ -3,10 +3,7 @@
 
 #include <unistd.h>
 
-#include <array>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -32,14 +29,17 @@ public:
   TmuxSession & operator=(const TmuxSession &) = delete;
 
   /// Types `keys` (tmux key names such as "w", "Space", "Escape").
-  void sendKeys(const std::vector<std::string> & keys) {
-    std::vector<std::string> arguments{"send-keys", "-t", "test"};
-    arguments.insert(arguments.end(), keys.begin(), keys.end());
-    tmux(arguments);
+  void sendKeys(std::vector<std::string> keys) {
+    keys.insert(keys.begin(), {"send-keys", "-t", "test"});
+    tmux(keys);
   }
 
   /// What the terminal shows now.
-  std::string screen() { return tmux({"capture-pane", "-p", "-t", "test"}); }
+  std::string screen() {
+    ChildProcess capture(commandLine({"capture-pane", "-p", "-t", "test"}));
+    capture.waitForExit();
+    return capture.output();
+  }
 
   /// Waits until the screen shows `text`.
   bool waitForScreen(
@@ -48,44 +48,19 @@ public:
   }
 
   /// True while the command runs (the session ends with it).
-  bool running() { return tmux({"has-session", "-t", "test"}, true) == "yes"; }
+  bool running() { return tmux({"has-session", "-t", "test"}); }
 
 private:
-  static std::string quoted(const std::string & text) {
-    std::string result = "'";
-    for (const char c : text) {
-      result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return result + "'";
+  std::vector<std::string> commandLine(std::vector<std::string> arguments) const {
+    arguments.insert(arguments.begin(), {"tmux", "-L", socket_, "-f", "/dev/null"});
+    return arguments;
   }
 
-  std::string commandLine(const std::vector<std::string> & arguments) const {
-    std::string line = "tmux -L " + quoted(socket_) + " -f /dev/null";
-    for (const auto & argument : arguments) {
-      line += " " + quoted(argument);
-    }
-    return line;
-  }
-
-  /// Runs a tmux command; its output, or "yes"/"no" for its success with `status_only`. The
-  /// server that new-session starts keeps running: its output goes to /dev/null, not to a pipe
-  /// that would then never close.
-  std::string tmux(const std::vector<std::string> & arguments, bool status_only = false) {
-    if (status_only || arguments.front() != "capture-pane") {
-      const int status = std::system((commandLine(arguments) + " >/dev/null 2>&1").c_str());
-      return status == 0 ? "yes" : "no";
-    }
-    std::string output;
-    FILE * pipe = ::popen(commandLine(arguments).c_str(), "r");
-    if (pipe != nullptr) {
-      std::array<char, 4096> buffer;
-      size_t count;
-      while ((count = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        output.append(buffer.data(), count);
-      }
-      ::pclose(pipe);
-    }
-    return output;
+  /// Runs a tmux command; whether it succeeded. The server that new-session starts keeps
+  /// running: its output goes to /dev/null, not to a pipe that would then never close.
+  bool tmux(const std::vector<std::string> & arguments) {
+    ChildProcess command(commandLine(arguments), tavrin_tools::OutputFile{"/dev/null"});
+    return tavrin_tools::exitedCleanly(command.waitForExit());
   }
 
   inline static int next_id_ = 0;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "keystore_rig.hpp"
 #include "robot_peer.hpp"
@@ -27,12 +28,20 @@ const std::string kForeignMotion = "linear x +0.00 y +0.50";
 const std::string kUngrantedMotion = "angular x +0.50";
 const std::string kUnsecuredMotion = "angular x +0.00 y +0.50";
 
+/// A peer in `enclave` that publishes a stick sample with `axis` at 0.5 on "/joy" every 50 ms
+/// and prints "motion received" for each of the node's motion commands that reaches it.
+std::vector<std::string> joyPeer(int axis, const std::string & enclave) {
+  return {TAVRIN_JOY_PEER, std::to_string(axis), "--ros-args", "--enclave", enclave};
+}
+
 TEST(SecuredPeers, OnlyAPeerOfTheKeystoreWithAGrantForJoyMovesTheArm) {
   Keystore keystore;
   Keystore other_keystore;  // a CA of its own
   TeleopProcess node(
       {"-p", "joy_dev:=/joy", "--enclave", "/tavrin/teleop_node"}, keystore.environment());
-  ChildProcess robot(demoRobot("/tavrin/demo_robot"), keystore.environment());
+  ChildProcess robot(
+      {TAVRIN_DEMO_ROBOT, "--plain", "--ros-args", "--enclave", "/tavrin/demo_robot"},
+      keystore.environment());
   ASSERT_TRUE(node.waitForStartup(60s)) << node.output();
   ASSERT_TRUE(robot.waitForOutput("robot serves", 60s)) << robot.output();
 
