@@ -20,13 +20,14 @@ constexpr uint32_t kMaxSecuredDomainId = 230;
 // index bounds how many processes can share a domain on one machine.
 constexpr int kMaxAutoParticipantIndex = 32;
 
-// Each receive thread carves incoming packets out of a buffer of this size and frees a buffer
-// once no sample in it is referenced any more. With Cyclone's default of 1 MiB, buffers freed
-// amid the thread's malloc arena leave their pages resident, and a node that runs for days sees
-// its memory move in steps of up to a buffer with nothing leaked. The buffer still holds the
-// largest packet (ReceiveBufferChunkSize, 128 KiB); larger samples arrive as fragments, each
-// in a packet of its own, so the size limits no message.
-constexpr const char * kReceiveBufferSize = "256 KiB";
+// Each receive thread carves incoming packets out of a buffer and frees a buffer once no sample
+// in it is referenced any more; the pages of the buffer being filled are what a node's memory
+// swings by. With Cyclone's defaults (1 MiB buffers, 128 KiB per packet) that is up to a buffer
+// per thread with nothing leaked. Cyclone sizes a chunk by its payload, so 64 KiB still holds the
+// largest UDP packet and no packet is refused; larger samples arrive as fragments, each in a
+// packet of its own, so no message size is limited either.
+constexpr const char * kReceiveBufferSize = "128 KiB";
+constexpr const char * kReceiveChunkSize = "64 KiB";
 
 const char * environment(const char * name) {
   const char * value = std::getenv(name);
@@ -135,7 +136,8 @@ std::string cycloneConfiguration(const DomainSettings & settings) {
         "</MaxAutoParticipantIndex><Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery>";
   }
   configuration += std::string("<Sizing><ReceiveBufferSize>") + kReceiveBufferSize +
-                   "</ReceiveBufferSize></Sizing></Domain></CycloneDDS>,";
+                   "</ReceiveBufferSize><ReceiveBufferChunkSize>" + kReceiveChunkSize +
+                   "</ReceiveBufferChunkSize></Sizing></Domain></CycloneDDS>,";
   // Cyclone reads CYCLONEDDS_URI only when no configuration is given: pass it on after ours,
   // so that its settings win.
   return configuration + environment("CYCLONEDDS_URI");

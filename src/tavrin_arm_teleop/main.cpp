@@ -84,9 +84,9 @@ void receiveStopSignalsOnAThreadOfTheirOwn() {
 // A fixed threshold keeps every large buffer a mapping of its own, returned when it is freed.
 constexpr int kMmapThreshold = 128 * 1024;
 // Each request runs on a thread of its own; glibc gives a new thread that meets a busy heap a
-// heap of its own, up to eight per core, and keeps each for the process's life. The node's
-// threads allocate little: two heaps serve them, and the node's memory settles within minutes.
-constexpr int kMallocHeaps = 2;
+// heap of its own, up to eight per core, and keeps each for the process's life, with free memory
+// that the other heaps cannot use. The node's threads allocate little: one heap serves them all.
+constexpr int kMallocHeaps = 1;
 
 }  // namespace
 
