@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <iostream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -30,43 +29,24 @@ Buttons pressed(const std::vector<int> & buttons) {
 
 const Axes kAtRest{0, 0, 1, 0, 0, 1};
 
-class Dispatch : public testing::Test {
+class Dispatch : public JoyTopicTest {
 protected:
-  void start(std::vector<std::string> ros_arguments = {}) {
-    ros_arguments.insert(ros_arguments.begin(), {"-p", "joy_dev:=/joy"});
-    node_ = std::make_unique<TeleopProcess>(ros_arguments);
-    ASSERT_TRUE(node_->waitForStartup());
-    ASSERT_TRUE(peer_.waitForTeleopNode());
-  }
-
   geometry_msgs::msg::Twist send(const Axes & axes, const Buttons & buttons) {
-    EXPECT_TRUE(peer_.sendJoy(axes, buttons));
-    return peer_.twists().back();
+    EXPECT_TRUE(peer_->sendJoy(axes, buttons));
+    return peer_->twists().back();
   }
 
   // Sends each sample, waits for all of its commands, and returns the I/O commands it caused.
   std::vector<std::vector<int32_t>> ctrlIoAfter(const std::vector<Buttons> & samples) {
-    const size_t before = peer_.ctrlIo().size();
+    const size_t before = peer_->ctrlIo().size();
     for (const auto & buttons : samples) {
       send(kAtRest, buttons);
     }
     // I/O commands travel on their own topic: give a late one time to arrive.
     std::this_thread::sleep_for(300ms);
-    const auto all = peer_.ctrlIo();
+    const auto all = peer_->ctrlIo();
     return {all.begin() + static_cast<std::ptrdiff_t>(before), all.end()};
   }
-
-  void TearDown() override {
-    if (node_) {
-      EXPECT_TRUE(node_->interruptAndExitCleanly());
-      if (HasFailure()) {
-        std::cerr << "node output:\n" << node_->output();
-      }
-    }
-  }
-
-  RobotPeer peer_;
-  std::unique_ptr<TeleopProcess> node_;
 };
 
 void expectTwist(
@@ -82,17 +62,17 @@ void expectTwist(
 }
 
 TEST_F(Dispatch, EverySampleSendsOneTwistFromTheRemappedAxes) {
-  start({"-p", "joy_axis:=[1, 0, 5, 3, 4, 2]"});
+  start({}, {"-p", "joy_axis:=[1, 0, 5, 3, 4, 2]"});
   expectTwist(send({0.1f, 0.2f, 1, 0.3f, 0.4f, 1}, {}), {0.2, 0.1, 0, 0.3, 0.4, 0}, "remapped");
   expectTwist(send(kAtRest, pressed({})), {0, 0, 0, 0, 0, 0}, "at rest");
-  const size_t before = peer_.twists().size();
+  const size_t before = peer_->twists().size();
   for (int i = 0; i < 5; ++i) {
-    peer_.publishJoy(kAtRest, pressed({6}));
+    peer_->publishJoy(kAtRest, pressed({6}));
   }
-  ASSERT_TRUE(peer_.waitForTwists(before + 5));
+  ASSERT_TRUE(peer_->waitForTwists(before + 5));
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(peer_.twists().size(), before + 5);
-  EXPECT_EQ(peer_.stopAndRecoverCount(), 0u);
+  EXPECT_EQ(peer_->twists().size(), before + 5);
+  EXPECT_EQ(peer_->stopAndRecoverCount(), 0u);
 }
 
 TEST_F(Dispatch, TriggersDriveForwardAndReverseFromRest) {
@@ -108,7 +88,7 @@ TEST_F(Dispatch, TriggersDriveForwardAndReverseFromRest) {
 }
 
 TEST_F(Dispatch, MissingAndBrokenAxesCommandNoMotionAndNoneBeyondFullTravel) {
-  start({"-p", "joy_axis:=[0, 1, 2, 3, -1, 5]"});
+  start({}, {"-p", "joy_axis:=[0, 1, 2, 3, -1, 5]"});
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
   expectTwist(send({0.5f, 0.5f, -1, 0.5f, 0.5f, -1}, {}), {0.5, 0.5, 1, 0.5, 0, 1}, "full");
@@ -130,7 +110,7 @@ TEST_F(Dispatch, SpaceButtonsAnnounceTheSpaceOncePerPress) {
     send(kAtRest, pressed(held));
   }
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(peer_.spaces(), (std::vector<bool>{true, false, true, false, false, true}));
+  EXPECT_EQ(peer_->spaces(), (std::vector<bool>{true, false, true, false, false, true}));
   EXPECT_EQ(node_->countOutput("joint_space button press..."), 3u);
   EXPECT_EQ(node_->countOutput("cartesian_space button release..."), 3u);
 }
@@ -153,7 +133,7 @@ TEST_F(Dispatch, ControlIoButtonsSendOneCommandPerPressAndTheNewerOfTwoOnce) {
   for (const auto & [samples, commands] : cases) {
     EXPECT_EQ(ctrlIoAfter(samples), commands) << commands.size() << " commands expected";
   }
-  const auto message = peer_.ctrlIoMessages().back();
+  const auto message = peer_->ctrlIoMessages().back();
   ASSERT_EQ(message.layout.dim.size(), 1u);
   EXPECT_EQ(message.layout.dim[0].label, "ctrl_io_data");
   EXPECT_EQ(message.layout.dim[0].size, 2u);
@@ -162,54 +142,36 @@ TEST_F(Dispatch, ControlIoButtonsSendOneCommandPerPressAndTheNewerOfTwoOnce) {
 }
 
 TEST_F(Dispatch, ButtonsOutsideTheSampleCountAsReleased) {
-  start({"-p", "joy_btns:=[-1, 40, 41, 42, 43, 44, -6, -7]"});
+  start({}, {"-p", "joy_btns:=[-1, 40, 41, 42, 43, 44, -6, -7]"});
   for (int i = 0; i < 3; ++i) {
     expectTwist(send({0, 0, -1, 0, 0, 1}, Buttons(12, 1)), {0, 0, 1, 0, 0, 0}, "forward");
   }
   std::this_thread::sleep_for(300ms);
-  EXPECT_TRUE(peer_.spaces().empty());
-  EXPECT_TRUE(peer_.ctrlIo().empty());
+  EXPECT_TRUE(peer_->spaces().empty());
+  EXPECT_TRUE(peer_->ctrlIo().empty());
   EXPECT_EQ(node_->countOutput("button press"), 0u);
 }
 
 TEST_F(Dispatch, EnableButtonGatesMotionAndNoOtherButton) {
-  RobotPeer estop_service(estopServer(EstopBehaviour::kAnswer));
-  start({"-p", "enable_button:=5"});
+  start(estopServer(EstopBehaviour::kAnswer), {"-p", "enable_button:=5"});
   const Axes moved{0.5f, 0, -1, 0, 0, 1};
   expectTwist(send(moved, pressed({})), {0, 0, 0, 0, 0, 0}, "not held");
   expectTwist(send(moved, pressed({5})), {0.5, 0, 1, 0, 0, 0}, "held");
   expectTwist(send(moved, pressed({})), {0, 0, 0, 0, 0, 0}, "released");
-  const size_t released = peer_.twists().size();
+  const size_t released = peer_->twists().size();
   // Every other role works without it: an emergency stop must never wait for another button.
   EXPECT_EQ(
       ctrlIoAfter({pressed({3}), pressed({}), pressed({6}), pressed({}), pressed({1, 4})}),
       (Commands{{100, 1}}));
-  EXPECT_EQ(peer_.spaces(), std::vector<bool>{true});
+  EXPECT_EQ(peer_->spaces(), std::vector<bool>{true});
   EXPECT_TRUE(node_->waitForOutput("ArmTaskDecision goal start..."));
-  EXPECT_TRUE(waitUntil([&] { return !estop_service.estopRequestValues().empty(); }));
-  EXPECT_EQ(estop_service.estopRequestValues(), std::vector<bool>{true});
-  const auto twists = peer_.twists();
+  EXPECT_TRUE(waitUntil([&] { return !peer_->estopRequestValues().empty(); }));
+  EXPECT_EQ(peer_->estopRequestValues(), std::vector<bool>{true});
+  const auto twists = peer_->twists();
   EXPECT_EQ(twists.size(), released + 5);
   for (size_t i = released; i < twists.size(); ++i) {
     expectTwist(twists[i], {0, 0, 0, 0, 0, 0}, "buttons without enable");
   }
-}
-
-TEST_F(Dispatch, GrabAndEstopPressesAreAdmittedOneAtATime) {
-  start();
-  for (const auto & held : std::vector<std::vector<int>>{{1}, {1}, {}, {1}, {4}, {}, {4}}) {
-    send(kAtRest, pressed(held));
-  }
-  ASSERT_TRUE(node_->waitForOutput("please wait..."));
-  EXPECT_EQ(node_->countOutput("Arm grab button press, send trash grab goal..."), 2u);
-  EXPECT_EQ(node_->countOutput("ArmTaskDecision goal start..."), 1u);
-  EXPECT_EQ(node_->countOutput("Arm grab button release..."), 2u);
-  EXPECT_EQ(node_->countOutput("ArmTaskDecision goal inprogress, skip!"), 1u);
-  EXPECT_EQ(node_->countOutput("Arm emergency stop button press..."), 2u);
-  EXPECT_EQ(node_->countOutput("Arm emergency stop button release..."), 1u);
-  EXPECT_EQ(
-      node_->countOutput("service request for /robot/estop_service inprogress, please wait..."),
-      1u);
 }
 
 }  // namespace

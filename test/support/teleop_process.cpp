@@ -1,6 +1,7 @@
 #include "teleop_process.hpp"
 
 #include <algorithm>
+#include <iostream>
 #include <regex>
 #include <utility>
 
@@ -33,6 +34,25 @@ TeleopProcess::TeleopProcess(
 
 bool TeleopProcess::waitForStartup(std::chrono::milliseconds timeout) {
   return waitForOutput("[INFO] Joy buttons remap7: ", timeout);
+}
+
+void JoyTopicTest::start(const PeerOptions & servers, std::vector<std::string> ros_arguments) {
+  peer_ = std::make_unique<RobotPeer>(servers);
+  ros_arguments.insert(ros_arguments.begin(), {"-p", "joy_dev:=/joy"});
+  node_ = std::make_unique<TeleopProcess>(ros_arguments);
+  ASSERT_TRUE(node_->waitForStartup());
+  ASSERT_TRUE(peer_->waitForTeleopNode());
+}
+
+void JoyTopicTest::TearDown() {
+  if (node_) {
+    EXPECT_TRUE(node_->interruptAndExitCleanly());
+    if (HasFailure()) {
+      std::cerr << "node output:\n" << node_->output();
+    }
+  }
+  node_.reset();
+  peer_.reset();
 }
 
 std::vector<std::string> ownLines(const ChildProcess & process) {

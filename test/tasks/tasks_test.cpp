@@ -3,7 +3,6 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -21,16 +20,14 @@ const Buttons kReleased(8, 0);
 const Buttons kGrab{0, 1, 0, 0, 0, 0, 0, 0};
 const Buttons kEstop{0, 0, 0, 0, 1, 0, 0, 0};
 
-// A node on "/joy" next to a robot peer that runs the given servers.
-class Tasks : public testing::Test {
-protected:
-  void start(const PeerOptions & options = {}) {
-    peer_ = std::make_unique<RobotPeer>(options);
-    node_ = std::make_unique<TeleopProcess>(std::vector<std::string>{"-p", "joy_dev:=/joy"});
-    ASSERT_TRUE(node_->waitForStartup());
-    ASSERT_TRUE(peer_->waitForTeleopNode());
-  }
+// The button edges' own lines.
+const std::vector<std::string> kGrabEdges{
+    "Arm grab button press, send trash grab goal...", "Arm grab button release..."};
+const std::vector<std::string> kEstopEdges{
+    "Arm emergency stop button press...", "Arm emergency stop button release..."};
 
+class Tasks : public JoyTopicTest {
+protected:
   void press(const Buttons & button) {
     ASSERT_TRUE(peer_->sendJoy(kAtRest, button));
     ASSERT_TRUE(peer_->sendJoy(kAtRest, kReleased));
@@ -39,18 +36,6 @@ protected:
   bool saw(const std::string & text, size_t count = 1, std::chrono::seconds timeout = 20s) {
     return node_->waitForOutput(text, timeout, count);
   }
-
-  void TearDown() override {
-    if (node_) {
-      EXPECT_TRUE(node_->interruptAndExitCleanly());
-      if (HasFailure()) {
-        std::cerr << "node output:\n" << node_->output();
-      }
-    }
-  }
-
-  std::unique_ptr<RobotPeer> peer_;
-  std::unique_ptr<TeleopProcess> node_;
 };
 
 TEST_F(Tasks, EveryEndOfARequestIsLoggedAndFreesTheButtonForTheNextPress) {
@@ -107,9 +92,11 @@ TEST_F(Tasks, EveryEndOfARequestIsLoggedAndFreesTheButtonForTheNextPress) {
     press(test.button);
     EXPECT_TRUE(saw(test.lines.front(), 2));
     EXPECT_EQ(node_->countOutput("inprogress"), 0u);
+    for (const auto & edge : test.button == kGrab ? kGrabEdges : kEstopEdges) {
+      EXPECT_TRUE(saw(edge, 2));
+      EXPECT_EQ(node_->countOutput(edge), 2u) << edge;
+    }
     TearDown();
-    node_.reset();
-    peer_.reset();
   }
 }
 
@@ -156,7 +143,7 @@ TEST_F(Tasks, SilentEstopServiceGetsTheRequestTwiceThreeSecondsApart) {
   EXPECT_TRUE(waitUntil([&] { return peer_->estopRequestTimes().size() == 3; }));
 }
 
-TEST(GrabServer, GoneOrRestartedMidTaskFreesTheButtonForTheServerThatAnswersNow) {
+TEST_F(Tasks, GrabServerGoneOrRestartedMidTaskFreesTheButtonForTheServerThatAnswersNow) {
   struct Case {
     const char * name;
     int signal_number;
@@ -172,14 +159,11 @@ TEST(GrabServer, GoneOrRestartedMidTaskFreesTheButtonForTheServerThatAnswersNow)
       {"killed and restarted at once", SIGKILL, true, "server no longer knows the goal"},
   };
   for (const Case & test : cases) {
-    RobotPeer peer;
-    TeleopProcess node({"-p", "joy_dev:=/joy"});
-    ASSERT_TRUE(node.waitForStartup());
-    ASSERT_TRUE(peer.waitForTeleopNode());
+    start();
     auto server = std::make_unique<ChildProcess>(std::vector<std::string>{TAVRIN_ARM_TASK_SERVER});
     ASSERT_TRUE(server->waitForOutput("arm task server ready"));
-    ASSERT_TRUE(peer.sendJoy(kAtRest, kGrab));
-    ASSERT_TRUE(node.waitForOutput("Goal accepted by server, waiting for result")) << test.name;
+    press(kGrab);
+    ASSERT_TRUE(saw("Goal accepted by server, waiting for result")) << test.name;
     server->sendSignal(test.signal_number);
     ASSERT_TRUE(server->waitForExit());
     server.reset();
@@ -189,16 +173,15 @@ TEST(GrabServer, GoneOrRestartedMidTaskFreesTheButtonForTheServerThatAnswersNow)
     }
     // The operator tries again two seconds later, or once a killed server is known to be gone.
     std::this_thread::sleep_for(2s);
-    EXPECT_TRUE(node.waitForOutput(test.given_up, 60s)) << test.name << node.output();
-    EXPECT_EQ(node.countOutput(test.given_up), 1u) << test.name << node.output();
     // The worker logs that it gave up, then that the goal is finished.
-    EXPECT_TRUE(node.waitForOutput("ArmTaskDecision goal finished!")) << test.name;
-    EXPECT_EQ(node.countOutput("ArmTaskDecision goal finished!"), 1u) << test.name;
-    ASSERT_TRUE(peer.sendJoy(kAtRest, kReleased));
-    ASSERT_TRUE(peer.sendJoy(kAtRest, kGrab));
-    EXPECT_TRUE(node.waitForOutput("ArmTaskDecision goal start...", 10s, 2)) << test.name;
-    EXPECT_TRUE(!server || server->waitForOutput("goal received", 10s)) << node.output();
-    EXPECT_TRUE(node.interruptAndExitCleanly());
+    for (const std::string line : {test.given_up, "ArmTaskDecision goal finished!"}) {
+      EXPECT_TRUE(saw(line, 1, 60s)) << test.name;
+      EXPECT_EQ(node_->countOutput(line), 1u) << test.name;
+    }
+    press(kGrab);
+    EXPECT_TRUE(saw("ArmTaskDecision goal start...", 2, 10s)) << test.name;
+    EXPECT_TRUE(!server || server->waitForOutput("goal received", 10s)) << test.name;
+    TearDown();
   }
 }
 

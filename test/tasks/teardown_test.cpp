@@ -26,15 +26,13 @@ const std::vector<float> kStickForward{1, 0, 1, 0, 0, 1};
 const std::vector<int32_t> kGrab{0, 1, 0, 0, 0, 0, 0, 0};
 const std::vector<int32_t> kEstop{0, 0, 0, 0, 1, 0, 0, 0};
 
-// Where the joystick reader is: on "/joy", or reading a device in one of its states.
-enum class Input { kTopic, kMissing, kConnected, kFifoWithoutWriter, kEndsAtOnce };
-
 struct WaitingState {
   std::string name;
-  Input input;
   PeerOptions servers;
   std::vector<int32_t> button;
   std::string reached_when;
+  // Empty: the node reads "/joy"; else it reads the stand-in, which this plugs in.
+  std::function<void(JoystickStandIn &)> plug = {};
 };
 
 // The worker must be stopped, not awaited: the node has to be gone long before any of the
@@ -44,24 +42,20 @@ constexpr auto kPromptExit = 2500ms;
 TEST(Teardown, EitherSignalInEveryWaitingStateEndsTheNodeCleanly) {
   const std::string opened = "joyOpen: Unknown, ret = ";
   const std::vector<WaitingState> states{
-      {"grab waiting for server", Input::kTopic, {}, kGrab, "Wait for ArmTaskDecision server..."},
-      {"grab waiting for result", Input::kTopic, armTaskServer(ArmTaskBehaviour::kRunForever),
-       kGrab, "Goal accepted by server, waiting for result"},
-      {"estop waiting for service",
-       Input::kTopic,
-       {},
-       kEstop,
-       "Arm emergency stop button press..."},
-      {"estop waiting for answer", Input::kTopic, estopServer(EstopBehaviour::kSilent), kEstop,
+      {"grab waiting for server", {}, kGrab, "Wait for ArmTaskDecision server..."},
+      {"grab waiting for result", armTaskServer(ArmTaskBehaviour::kRunForever), kGrab,
+       "Goal accepted by server, waiting for result"},
+      {"estop waiting for service", {}, kEstop, "Arm emergency stop button press..."},
+      {"estop waiting for answer", estopServer(EstopBehaviour::kSilent), kEstop,
        "Arm emergency stop button press..."},
       // The reader's pauses last a second: they must wake on the stop request.
-      {"device missing", Input::kMissing, {}, {}, "Joy /dev/input/js0 open failed"},
-      {"device connected", Input::kConnected, {}, {}, opened},
-      {"fifo without writer", Input::kFifoWithoutWriter, {}, {}, opened},
-      {"device that ends at once", Input::kEndsAtOnce, {}, {}, opened},
+      {"device missing", {}, {}, "Joy /dev/input/js0 open failed", [](auto &) {}},
+      {"device connected", {}, {}, opened, [](auto & device) { device.plugTerminal(); }},
+      {"fifo without writer", {}, {}, opened, [](auto & device) { device.plugFifo(); }},
+      {"empty device", {}, {}, opened, [](auto & device) { device.plugFile("/dev/null"); }},
   };
   for (const auto & waiting : states) {
-    if (waiting.input != Input::kTopic && !whyNoPrivateDevices().empty()) {
+    if (waiting.plug && !whyNoPrivateDevices().empty()) {
       continue;  // the reader tests say why
     }
     for (const int signal_number : {SIGINT, SIGTERM}) {
@@ -70,19 +64,13 @@ TEST(Teardown, EitherSignalInEveryWaitingStateEndsTheNodeCleanly) {
       RobotPeer peer(state.servers);
       JoystickStandIn device;
       std::unique_ptr<ChildProcess> node;
-      if (state.input == Input::kTopic) {
+      if (state.plug) {
+        state.plug(device);
+        node = std::make_unique<DeviceNode>(device);
+      } else {
         node = std::make_unique<TeleopProcess>(std::vector<std::string>{"-p", "joy_dev:=/joy"});
         ASSERT_TRUE(peer.waitForTeleopNode()) << state.name;
         ASSERT_TRUE(peer.sendJoy(kStickForward, state.button)) << state.name;
-      } else {
-        if (state.input == Input::kConnected) {
-          device.plugTerminal();
-        } else if (state.input == Input::kFifoWithoutWriter) {
-          device.plugFifo();
-        } else if (state.input == Input::kEndsAtOnce) {
-          device.plugFile("/dev/null");
-        }
-        node = std::make_unique<DeviceNode>(device);
       }
       ASSERT_TRUE(node->waitForOutput(state.reached_when)) << state.name;
       if (state.servers.estop) {
@@ -94,9 +82,9 @@ TEST(Teardown, EitherSignalInEveryWaitingStateEndsTheNodeCleanly) {
                                                                        << node->output();
       EXPECT_LT(
           std::chrono::steady_clock::now() - signalled_at,
-          state.input == Input::kTopic ? kPromptExit : 800ms + kSanitizerExitPause)
+          state.plug ? 800ms + kSanitizerExitPause : kPromptExit)
           << state.name;
-      if (state.input == Input::kTopic) {
+      if (!state.plug) {
         EXPECT_TRUE(waitUntil([&] { return isStill(peer.twists().back()); })) << state.name;
       }
     }
