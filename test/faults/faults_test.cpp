@@ -1,7 +1,6 @@
 // Faults an operator's station meets in the field, played against the real programs: a
 // controller plugged in and out a hundred times, a flood of samples, and the node and the robot
 // on two hosts whose link goes away. Servers that die or never answer are the request tests'.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -32,8 +32,6 @@ constexpr bool kResidentMemoryIsMeaningful = true;
 #endif
 
 const std::string kOpened = "joyOpen: Unknown, ret = ";
-const std::vector<float> kAtRest{0, 0, 1, 0, 0, 1};
-const std::vector<int32_t> kReleased(8, 0);
 const std::vector<int32_t> kJointSpace{0, 0, 0, 0, 0, 0, 1, 0};
 
 /// What a process holds, read from /proc.
@@ -55,17 +53,10 @@ long statusField(pid_t pid, const std::string & field) {
 }
 
 Holdings holdings(pid_t pid) {
-  Holdings held;
-  DIR * fds = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-  for (dirent * entry = fds ? ::readdir(fds) : nullptr; entry; entry = ::readdir(fds)) {
-    held.open_files += entry->d_name[0] != '.' ? 1 : 0;
-  }
-  if (fds) {
-    ::closedir(fds);
-  }
-  held.threads = statusField(pid, "Threads");
-  held.resident_kib = statusField(pid, "VmRSS");
-  return held;
+  const std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd");
+  return {
+      static_cast<size_t>(std::distance(begin(fds), end(fds))), statusField(pid, "Threads"),
+      statusField(pid, "VmRSS")};
 }
 
 bool movesForward(const Twist & twist) { return twist.linear.x == -1.0; }

@@ -140,8 +140,7 @@ TEST(Graph, EveryInputModeShowsTheSameCommandEndpointsAndOnlyTopicModeReadsJoy) 
     DdsGraph graph;
     const Graph writers = expectedWriters();
     const Graph readers = expectedReaders(joy_dev == "/joy");
-    EXPECT_TRUE(waitUntil([&] { return graph.writers() == writers; }, 20s)) << joy_dev;
-    EXPECT_TRUE(waitUntil([&] { return graph.readers() == readers; }, 20s)) << joy_dev;
+    waitUntil([&] { return graph.writers() == writers && graph.readers() == readers; }, 20s);
     EXPECT_EQ(graph.writers(), writers) << joy_dev;
     EXPECT_EQ(graph.readers(), readers) << joy_dev;
     if (device) {

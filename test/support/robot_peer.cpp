@@ -90,26 +90,21 @@ void RobotPeer::createRecorders() {
 
 void RobotPeer::createEstopService(const PeerOptions & options) {
   using SetBool = std_srvs::srv::SetBool;
-  auto record = [this](const SetBool::Request & request) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    estop_times_.push_back(std::chrono::steady_clock::now());
-    estop_values_.push_back(request.data);
-  };
-  if (*options.estop == EstopBehaviour::kSilent) {
-    estop_service_ = node_->create_service<SetBool>(
-        "/robot/estop_service",
-        [record](std::shared_ptr<rmw_request_id_t>, std::shared_ptr<SetBool::Request> request) {
-          record(*request);  // and never answer
-        });
-    return;
-  }
   estop_service_ = node_->create_service<SetBool>(
       "/robot/estop_service",
-      [record, success = options.estop_success, message = options.estop_message](
-          std::shared_ptr<SetBool::Request> request, std::shared_ptr<SetBool::Response> response) {
-        record(*request);
-        response->success = success;
-        response->message = message;
+      [this, answer = *options.estop == EstopBehaviour::kAnswer](
+          std::shared_ptr<rmw_request_id_t> id, std::shared_ptr<SetBool::Request> request) {
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          estop_times_.push_back(std::chrono::steady_clock::now());
+          estop_values_.push_back(request->data);
+        }
+        SetBool::Response response;
+        response.success = true;
+        response.message = "ok";
+        if (answer) {
+          estop_service_->send_response(*id, response);
+        }
       });
 }
 

@@ -23,8 +23,6 @@ using namespace std::chrono_literals;
 
 // The stick held forward: a stop that sent nothing would leave the arm moving.
 const std::vector<float> kStickForward{1, 0, 1, 0, 0, 1};
-const std::vector<int32_t> kGrab{0, 1, 0, 0, 0, 0, 0, 0};
-const std::vector<int32_t> kEstop{0, 0, 0, 0, 1, 0, 0, 0};
 
 struct WaitingState {
   std::string name;
