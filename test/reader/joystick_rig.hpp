@@ -14,6 +14,7 @@
 #include "geometry_msgs/msg/twist.hpp"
 #include "joystick_stand_in.hpp"
 #include "robot_peer.hpp"
+#include "teleop_process.hpp"
 
 namespace tavrin_test {
 

@@ -9,13 +9,6 @@ namespace tavrin_test {
 
 using namespace std::chrono_literals;
 
-namespace {
-
-// The node answers a probe within milliseconds; one unanswered for this long was lost.
-constexpr std::chrono::milliseconds kProbeAnswerWait = 2s;
-
-}  // namespace
-
 bool isStill(const geometry_msgs::msg::Twist & twist) {
   return twist.linear.x == 0.0 && twist.linear.y == 0.0 && twist.linear.z == 0.0 &&
          twist.angular.x == 0.0 && twist.angular.y == 0.0 && twist.angular.z == 0.0;
@@ -168,6 +161,8 @@ void RobotPeer::executeArmTask(
 }
 
 bool RobotPeer::waitForTeleopNode(std::chrono::milliseconds timeout) {
+  // The node answers a probe within milliseconds; one unanswered for this long was lost.
+  constexpr std::chrono::milliseconds kProbeAnswerWait = 2s;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   if (!waitUntil([this] { return joy_pub_->get_subscription_count() > 0; }, timeout) ||
       !waitForMotionPublisher(timeout)) {

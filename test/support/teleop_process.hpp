@@ -45,6 +45,10 @@ protected:
   std::unique_ptr<TeleopProcess> node_;
 };
 
+/// `first`, then `then`.
+std::vector<std::string> joined(
+    std::vector<std::string> first, const std::vector<std::string> & then);
+
 /// The lines the program itself wrote: without the middleware's own diagnostics, such as the
 /// note of Cyclone DDS under real ROS 2 that loopback has no multicast.
 std::vector<std::string> ownLines(const ChildProcess & process);
