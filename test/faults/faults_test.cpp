@@ -30,7 +30,6 @@ constexpr bool kResidentMemoryIsMeaningful = false;
 constexpr bool kResidentMemoryIsMeaningful = true;
 #endif
 
-const std::string kOpened = "joyOpen: Unknown, ret = ";
 const std::vector<int32_t> kJointSpace{0, 0, 0, 0, 0, 0, 1, 0};
 
 /// What a process holds, read from /proc.
@@ -57,8 +56,6 @@ Holdings holdings(pid_t pid) {
       static_cast<size_t>(std::distance(begin(fds), end(fds))), statusField(pid, "Threads"),
       statusField(pid, "VmRSS")};
 }
-
-bool movesForward(const Twist & twist) { return twist.linear.x == -1.0; }
 
 size_t stillCount(const std::vector<Twist> & twists, size_t from) {
   return static_cast<size_t>(std::count_if(

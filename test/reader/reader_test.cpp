@@ -23,10 +23,7 @@ using Twist = geometry_msgs::msg::Twist;
 [[maybe_unused]] const auto * const kPrivateDevices =
     testing::AddGlobalTestEnvironment(new PrivateDevicesOrSkip);
 
-const std::string kOpened = "joyOpen: Unknown, ret = ";
 const std::string kUnknownType = "Unknown event type";
-
-bool movesForward(const Twist & twist) { return twist.linear.x == -1.0; }
 
 constexpr uint8_t kButton = JS_EVENT_BUTTON;
 constexpr uint8_t kAxis = JS_EVENT_AXIS;
@@ -36,9 +33,9 @@ constexpr uint8_t kInitial = JS_EVENT_INIT;
 constexpr uint8_t kJointSpaceButton = 6;
 constexpr uint8_t kCartesianSpaceButton = 7;
 
-// A controller plugged in before the node starts, and the commands the node sends for it.
+// A controller and the node reading it, and the commands the node sends for it.
 struct Controller {
-  // Plugged in once the node is matched, so that nothing the events cause at once is lost.
+  // Plugged in once the node is matched, so that nothing its first events cause is lost.
   void connect(
       const std::vector<std::string> & ros_arguments = {},
       const std::vector<js_event> & initial_events = {}) {
@@ -249,71 +246,67 @@ TEST(ReaderConnection, MissingDevicesAreRetriedOnceASecondUntilPluggedStableName
   for (const std::string path :
        {"/dev/input/js0", "/dev/input/by-id/usb-Tavrin_Pad-joystick",
         "/dev/input/by-path/pci-0000:00:14.0-usb-0:2:1.0-joystick"}) {
-    JoystickStandIn device;
-    RobotPeer peer;
-    DeviceNode node(device, {}, path);
+    Controller pad;
+    pad.node = std::make_unique<DeviceNode>(pad.device, std::vector<std::string>{}, path);
     const std::string open_failed = "Joy " + path + " open failed";
-    ASSERT_TRUE(node.waitForOutput(open_failed)) << node.output();
+    ASSERT_TRUE(pad.node->waitForOutput(open_failed)) << pad.node->output();
     const auto first_failure = Clock::now();
-    ASSERT_TRUE(node.waitForOutput(open_failed, 10s, 3)) << path;
+    ASSERT_TRUE(pad.node->waitForOutput(open_failed, 10s, 3)) << path;
     EXPECT_GE(Clock::now() - first_failure, 1500ms) << "two pauses of a second, " << path;
-    device.plugTerminal();
-    ASSERT_TRUE(node.waitForOutput(kOpened)) << path;
-    ASSERT_TRUE(waitForNode(peer));
-    const size_t failures = node.countOutput(open_failed);
-    device.send({joyEvent(kAxis, 0, 32767)});
-    EXPECT_TRUE(waitForTwist(peer, 0, movesForward)) << path;
+    pad.device.plugTerminal();
+    ASSERT_TRUE(pad.node->waitForOutput(kOpened)) << path;
+    ASSERT_TRUE(waitForNode(pad.peer));
+    const size_t failures = pad.node->countOutput(open_failed);
+    pad.device.send({joyEvent(kAxis, 0, 32767)});
+    EXPECT_TRUE(waitForTwist(pad.peer, 0, movesForward)) << path;
     std::this_thread::sleep_for(1500ms);
-    EXPECT_EQ(node.countOutput(open_failed), failures) << "no open attempts while connected";
-    EXPECT_TRUE(std::regex_search(node.output(), std::regex("joyOpen: Unknown, ret = [0-9]+")));
+    EXPECT_EQ(pad.node->countOutput(open_failed), failures) << "no open attempts while connected";
+    EXPECT_TRUE(
+        std::regex_search(pad.node->output(), std::regex("joyOpen: Unknown, ret = [0-9]+")));
     // A controller lost while the stick is pushed leaves a stop as the arm's last command.
-    device.unplug();
-    EXPECT_TRUE(waitUntil([&] { return isStill(peer.twists().back()); })) << path;
-    EXPECT_TRUE(node.interruptAndExitCleanly()) << path;
+    pad.device.unplug();
+    EXPECT_TRUE(waitUntil([&] { return isStill(pad.peer.twists().back()); })) << path;
   }
 }
 
 TEST(ReaderConnection, TornRecordsAreSkippedAndEndOfFileEndsTheConnection) {
-  JoystickStandIn device;
-  RobotPeer peer;
-  device.plugFifo();
-  DeviceNode node(device);
-  ASSERT_TRUE(node.waitForOutput(kOpened));
-  ASSERT_TRUE(waitForNode(peer));
-  device.openFifoWriter();
-  device.send({joyEvent(0x03, 0, 0, 7)});
-  ASSERT_TRUE(node.waitForOutput(kUnknownType));
+  Controller pad;
+  pad.device.plugFifo();
+  pad.node = std::make_unique<DeviceNode>(pad.device);
+  ASSERT_TRUE(pad.node->waitForOutput(kOpened));
+  ASSERT_TRUE(waitForNode(pad.peer));
+  pad.device.openFifoWriter();
+  pad.device.send({joyEvent(0x03, 0, 0, 7)});
+  ASSERT_TRUE(pad.node->waitForOutput(kUnknownType));
 
   // Half a record must not replay the rest of the previous one.
   const js_event torn = joyEvent(kAxis, 0, 32767, 8);
-  device.sendBytes(&torn, 4);
+  pad.device.sendBytes(&torn, 4);
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(node.countOutput(kUnknownType), 1u);
-  const size_t from = peer.twists().size();
-  device.send({torn});
-  EXPECT_TRUE(waitForTwist(peer, from, movesForward)) << "whole records after a torn one";
+  EXPECT_EQ(pad.node->countOutput(kUnknownType), 1u);
+  const size_t from = pad.peer.twists().size();
+  pad.device.send({torn});
+  EXPECT_TRUE(waitForTwist(pad.peer, from, movesForward)) << "whole records after a torn one";
 
-  device.closeWriter();
-  ASSERT_TRUE(node.waitForOutput(kOpened, 10s, 2)) << "end of file reopens the device at once";
-  const size_t reconnected = peer.twists().size();
-  ASSERT_TRUE(peer.waitForTwists(reconnected + 20));
-  const auto twists = peer.twists();
+  pad.device.closeWriter();
+  ASSERT_TRUE(pad.node->waitForOutput(kOpened, 10s, 2)) << "end of file reopens the device at once";
+  const size_t reconnected = pad.peer.twists().size();
+  ASSERT_TRUE(pad.peer.waitForTwists(reconnected + 20));
+  const auto twists = pad.peer.twists();
   for (size_t i = reconnected; i < twists.size(); ++i) {
     EXPECT_TRUE(isStill(twists[i]));
   }
-  EXPECT_EQ(node.countOutput(kUnknownType), 1u) << "a record replayed after end of file";
-  EXPECT_EQ(node.countOutput(kOpened), 2u);
-  EXPECT_TRUE(node.interruptAndExitCleanly());
+  EXPECT_EQ(pad.node->countOutput(kUnknownType), 1u) << "a record replayed after end of file";
+  EXPECT_EQ(pad.node->countOutput(kOpened), 2u);
 }
 
 TEST(ReaderConnection, DeviceThatEndsAtOnceIsReopenedOnlyOnceASecond) {
-  JoystickStandIn device;
-  device.plugFile("/dev/null");
-  DeviceNode node(device);
-  ASSERT_TRUE(node.waitForOutput(kOpened));
+  Controller pad;
+  pad.device.plugFile("/dev/null");
+  pad.node = std::make_unique<DeviceNode>(pad.device);
+  ASSERT_TRUE(pad.node->waitForOutput(kOpened));
   std::this_thread::sleep_for(2500ms);
-  EXPECT_LE(node.countOutput(kOpened), 4u) << "reopening in a busy loop";
-  EXPECT_TRUE(node.interruptAndExitCleanly());
+  EXPECT_LE(pad.node->countOutput(kOpened), 4u) << "reopening in a busy loop";
 }
 
 }  // namespace

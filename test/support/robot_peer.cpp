@@ -14,17 +14,9 @@ bool isStill(const geometry_msgs::msg::Twist & twist) {
          twist.angular.x == 0.0 && twist.angular.y == 0.0 && twist.angular.z == 0.0;
 }
 
-PeerOptions armTaskServer(ArmTaskBehaviour behaviour) {
-  PeerOptions options;
-  options.arm_task = behaviour;
-  return options;
-}
+PeerOptions armTaskServer(ArmTaskBehaviour behaviour) { return {.arm_task = behaviour}; }
 
-PeerOptions estopServer(EstopBehaviour behaviour) {
-  PeerOptions options;
-  options.estop = behaviour;
-  return options;
-}
+PeerOptions estopServer(EstopBehaviour behaviour) { return {.estop = behaviour}; }
 
 RobotPeer::RobotPeer(const PeerOptions & options)
     // Tests may run several peers at once: parameter services of one name would collide.

@@ -52,8 +52,8 @@ enum class EstopBehaviour { kAnswer, kSilent };
 
 /// Which servers the peer runs; none by default.
 struct PeerOptions {
-  std::optional<EstopBehaviour> estop;
-  std::optional<ArmTaskBehaviour> arm_task;
+  std::optional<EstopBehaviour> estop = {};
+  std::optional<ArmTaskBehaviour> arm_task = {};
   std::string arm_task_action = "/tavrinpro_action/arm_task";
 };
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <algorithm>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -38,7 +37,6 @@ struct WaitingState {
 constexpr auto kPromptExit = 2500ms;
 
 TEST(Teardown, EitherSignalInEveryWaitingStateEndsTheNodeCleanly) {
-  const std::string opened = "joyOpen: Unknown, ret = ";
   const std::vector<WaitingState> states{
       {"grab waiting for server", {}, kGrab, "Wait for ArmTaskDecision server..."},
       {"grab waiting for result", armTaskServer(ArmTaskBehaviour::kRunForever), kGrab,
@@ -48,17 +46,16 @@ TEST(Teardown, EitherSignalInEveryWaitingStateEndsTheNodeCleanly) {
        "Arm emergency stop button press..."},
       // The reader's pauses last a second: they must wake on the stop request.
       {"device missing", {}, {}, "Joy /dev/input/js0 open failed", [](auto &) {}},
-      {"device connected", {}, {}, opened, [](auto & device) { device.plugTerminal(); }},
-      {"fifo without writer", {}, {}, opened, [](auto & device) { device.plugFifo(); }},
-      {"empty device", {}, {}, opened, [](auto & device) { device.plugFile("/dev/null"); }},
+      {"device connected", {}, {}, kOpened, [](auto & device) { device.plugTerminal(); }},
+      {"fifo without writer", {}, {}, kOpened, [](auto & device) { device.plugFifo(); }},
+      {"empty device", {}, {}, kOpened, [](auto & device) { device.plugFile("/dev/null"); }},
   };
-  for (const auto & waiting : states) {
-    if (waiting.plug && !whyNoPrivateDevices().empty()) {
+  for (const auto & state : states) {
+    if (state.plug && !whyNoPrivateDevices().empty()) {
       continue;  // the reader tests say why
     }
     for (const int signal_number : {SIGINT, SIGTERM}) {
-      WaitingState state = waiting;
-      state.name += signal_number == SIGINT ? " (SIGINT)" : " (SIGTERM)";
+      const std::string name = state.name + (signal_number == SIGINT ? " (SIGINT)" : " (SIGTERM)");
       RobotPeer peer(state.servers);
       JoystickStandIn device;
       std::unique_ptr<ChildProcess> node;
@@ -67,23 +64,20 @@ TEST(Teardown, EitherSignalInEveryWaitingStateEndsTheNodeCleanly) {
         node = std::make_unique<DeviceNode>(device);
       } else {
         node = std::make_unique<TeleopProcess>(std::vector<std::string>{"-p", "joy_dev:=/joy"});
-        ASSERT_TRUE(peer.waitForTeleopNode()) << state.name;
-        ASSERT_TRUE(peer.sendJoy(kStickForward, state.button)) << state.name;
+        ASSERT_TRUE(peer.waitForTeleopNode()) << name;
+        ASSERT_TRUE(peer.sendJoy(kStickForward, state.button)) << name;
       }
-      ASSERT_TRUE(node->waitForOutput(state.reached_when)) << state.name;
+      ASSERT_TRUE(node->waitForOutput(state.reached_when)) << name;
       if (state.servers.estop) {
-        ASSERT_TRUE(waitUntil([&] { return !peer.estopRequestValues().empty(); })) << state.name;
+        ASSERT_TRUE(waitUntil([&] { return !peer.estopRequestValues().empty(); })) << name;
       }
+      const auto bound = state.plug ? 800ms + kSanitizerExitPause : kPromptExit;
       const auto signalled_at = std::chrono::steady_clock::now();
       node->sendSignal(signal_number);
-      EXPECT_TRUE(tavrin_tools::exitedCleanly(node->waitForExit(20s))) << state.name << "\n"
-                                                                       << node->output();
-      EXPECT_LT(
-          std::chrono::steady_clock::now() - signalled_at,
-          state.plug ? 800ms + kSanitizerExitPause : kPromptExit)
-          << state.name;
+      EXPECT_TRUE(tavrin_tools::exitedCleanly(node->waitForExit(20s))) << name << node->output();
+      EXPECT_LT(std::chrono::steady_clock::now() - signalled_at, bound) << name;
       if (!state.plug) {
-        EXPECT_TRUE(waitUntil([&] { return isStill(peer.twists().back()); })) << state.name;
+        EXPECT_TRUE(waitUntil([&] { return isStill(peer.twists().back()); })) << name;
       }
     }
   }
@@ -91,9 +85,7 @@ TEST(Teardown, EitherSignalInEveryWaitingStateEndsTheNodeCleanly) {
 
 // A component container unloads the node without shutting the process down.
 TEST(Teardown, UnloadingMidRequestIsPromptStopsTheArmAndTheNodeIsAloneInItsProcess) {
-  PeerOptions servers = armTaskServer(ArmTaskBehaviour::kRunForever);
-  servers.estop = EstopBehaviour::kSilent;
-  RobotPeer peer(servers);
+  RobotPeer peer({.estop = EstopBehaviour::kSilent, .arm_task = ArmTaskBehaviour::kRunForever});
   rclcpp::NodeOptions options;
   options.append_parameter_override("joy_dev", std::string("/joy"));
   auto node = std::make_shared<tavrin_arm_teleop::TeleopNode>(options);
@@ -107,9 +99,7 @@ TEST(Teardown, UnloadingMidRequestIsPromptStopsTheArmAndTheNodeIsAloneInItsProce
   container.add_node(node);
   std::thread spinner([&] { container.spin(); });
   ASSERT_TRUE(peer.waitForTeleopNode());
-  std::vector<int32_t> grab_and_estop(kGrab.size());
-  std::transform(kGrab.begin(), kGrab.end(), kEstop.begin(), grab_and_estop.begin(), std::plus{});
-  ASSERT_TRUE(peer.sendJoy(kStickForward, grab_and_estop));
+  ASSERT_TRUE(peer.sendJoy(kStickForward, {0, 1, 0, 0, 1, 0, 0, 0}));  // grab and e-stop
   ASSERT_TRUE(waitUntil(
       [&] { return peer.receivedGoals().size() == 1 && peer.estopRequestValues().size() == 1; }));
   container.remove_node(node);
