@@ -1,4 +1,5 @@
-// The real tavrin_arm_teleop_node executable, run as a child process.
+// The real tavrin_arm_teleop_node executable, run as a child process, and a test fixture of it
+// reading "/joy" beside a robot peer.
 #pragma once
 
 #include <gtest/gtest.h>
