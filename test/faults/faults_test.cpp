@@ -1,14 +1,13 @@
 // Faults an operator's station meets in the field, played against the real programs: a
 // controller plugged in and out a hundred times, a flood of samples, and the node and the robot
 // on two hosts whose link goes away. Servers that die or never answer are the request tests'.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -31,9 +30,6 @@ constexpr bool kResidentMemoryIsMeaningful = false;
 constexpr bool kResidentMemoryIsMeaningful = true;
 #endif
 
-const std::string kOpened = "joyOpen: Unknown, ret = ";
-const std::vector<float> kAtRest{0, 0, 1, 0, 0, 1};
-const std::vector<int32_t> kReleased(8, 0);
 const std::vector<int32_t> kJointSpace{0, 0, 0, 0, 0, 0, 1, 0};
 
 /// What a process holds, read from /proc.
@@ -55,20 +51,11 @@ long statusField(pid_t pid, const std::string & field) {
 }
 
 Holdings holdings(pid_t pid) {
-  Holdings held;
-  DIR * fds = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-  for (dirent * entry = fds ? ::readdir(fds) : nullptr; entry; entry = ::readdir(fds)) {
-    held.open_files += entry->d_name[0] != '.' ? 1 : 0;
-  }
-  if (fds) {
-    ::closedir(fds);
-  }
-  held.threads = statusField(pid, "Threads");
-  held.resident_kib = statusField(pid, "VmRSS");
-  return held;
+  const std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd");
+  return {
+      static_cast<size_t>(std::distance(begin(fds), end(fds))), statusField(pid, "Threads"),
+      statusField(pid, "VmRSS")};
 }
-
-bool movesForward(const Twist & twist) { return twist.linear.x == -1.0; }
 
 size_t stillCount(const std::vector<Twist> & twists, size_t from) {
   return static_cast<size_t>(std::count_if(
@@ -151,53 +138,36 @@ TEST(Faults, TenSecondFloodAtTenKilohertzLeavesMemoryBoundedAndTheNextPressPromp
 }
 
 /// Two network namespaces joined by a veth pair, with addresses that exist only inside them;
-/// removed when done.
+/// removed when done. Each namespace and its end of the pair have one name.
 struct TwoHosts {
   TwoHosts() {
-    const std::string peer_end = "tvrb" + std::to_string(::getpid());
-    made = run({"ip", "netns", "add", operator_station}) && run({"ip", "netns", "add", robot}) &&
-           run(
-               {"ip", "link", "add", link, "netns", operator_station, "type", "veth", "peer",
-                "name", peer_end, "netns", robot}) &&
-           // A range reserved for documentation: no real host answers to it anywhere.
-           configure(operator_station, link, "192.0.2.1/24") &&
-           configure(robot, peer_end, "192.0.2.2/24");
+    // A range reserved for documentation: no real host answers to it anywhere.
+    made =
+        run("ip netns add $OP && ip netns add $RB && "
+            "ip link add $OP netns $OP type veth peer name $RB netns $RB && "
+            "for host in \"$OP 192.0.2.1\" \"$RB 192.0.2.2\"; do set -- $host && "
+            "ip -n $1 link set lo up && ip -n $1 address add $2/24 dev $1 && "
+            "ip -n $1 link set $1 up multicast on || exit 1; done");
   }
-  ~TwoHosts() {
-    run({"ip", "netns", "del", operator_station});
-    run({"ip", "netns", "del", robot});
-  }
+  ~TwoHosts() { run("ip netns del $OP; ip netns del $RB"); }
 
   static std::vector<std::string> inside(const std::string & host) {
     return {"ip", "netns", "exec", host};
   }
   /// Deletes the veth pair: each host keeps only its loopback.
-  bool cutLink() {
-    return run({"ip", "netns", "exec", operator_station, "ip", "link", "del", link});
-  }
+  bool cutLink() { return run("ip -n $OP link del $OP"); }
 
-  bool configure(
-      const std::string & host, const std::string & device, const std::string & address) {
-    return run({"ip", "-n", host, "link", "set", "lo", "up"}) &&
-           run({"ip", "-n", host, "address", "add", address, "dev", device}) &&
-           run({"ip", "-n", host, "link", "set", device, "up", "multicast", "on"});
-  }
-
-  bool run(const std::vector<std::string> & argv) {
-    ChildProcess command(argv);
-    const auto status = command.waitForExit(10s);
-    if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) {
-      return true;
-    }
-    if (why_not.empty()) {
+  bool run(const std::string & script) {
+    ChildProcess command({"sh", "-c", script}, {"OP=" + operator_station, "RB=" + robot});
+    const bool done = tavrin_tools::exitedCleanly(command.waitForExit(10s));
+    if (!done && why_not.empty()) {
       why_not = command.output();
     }
-    return false;
+    return done;
   }
 
-  const std::string operator_station = "tavrin_op_" + std::to_string(::getpid());
-  const std::string robot = "tavrin_rb_" + std::to_string(::getpid());
-  const std::string link = "tvop" + std::to_string(::getpid());
+  const std::string operator_station = "tvop" + std::to_string(::getpid());
+  const std::string robot = "tvrb" + std::to_string(::getpid());
   std::string why_not;
   bool made = false;
 };
@@ -209,9 +179,7 @@ TEST(Faults, TwoHostsWorkAcrossTheirLinkAndEachEndsPromptlyOnceItIsGone) {
   }
   // The default DDS configuration, as between an operator's station and a robot.
   const std::vector<std::string> network_default{"ROS_LOCALHOST_ONLY="};
-  std::vector<std::string> robot_command = hosts.inside(hosts.robot);
-  robot_command.push_back(TAVRIN_DEMO_ROBOT);
-  ChildProcess robot(robot_command, network_default);
+  ChildProcess robot(joined(hosts.inside(hosts.robot), {TAVRIN_DEMO_ROBOT}), network_default);
   JoystickStandIn device;
   device.plugTerminal();
   DeviceNode node(
@@ -232,9 +200,7 @@ TEST(Faults, TwoHostsWorkAcrossTheirLinkAndEachEndsPromptlyOnceItIsGone) {
   for (auto * program : {static_cast<ChildProcess *>(&node), &robot}) {
     const auto signalled = Clock::now();
     program->sendSignal(program == &robot ? SIGINT : SIGTERM);
-    const auto status = program->waitForExit(20s);
-    ASSERT_TRUE(status.has_value()) << program->output();
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << program->output();
+    EXPECT_TRUE(tavrin_tools::exitedCleanly(program->waitForExit(20s))) << program->output();
     // Two seconds is the promise; the rest is room for a sanitized build.
     EXPECT_LT(Clock::now() - signalled, 3s) << program->output();
   }

@@ -1,8 +1,10 @@
-// Joystick samples on "/joy" and the commands the arm receives for them.
+// Joystick samples on "/joy" and the commands the arm receives for them; the grab task and the
+// emergency stop against real servers, one of them in a process of its own.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -18,8 +20,12 @@ using Axes = std::vector<float>;
 using Buttons = std::vector<int32_t>;
 using Commands = std::vector<std::vector<int32_t>>;
 
-// Default button roles: 0 trigger reverse, 1 grab, 2 I/O off, 3 I/O on, 4 emergency stop,
-// 6 joint space, 7 cartesian space.
+// The button edges' own lines.
+const std::vector<std::string> kGrabEdges{
+    "Arm grab button press, send trash grab goal...", "Arm grab button release..."};
+const std::vector<std::string> kEstopEdges{
+    "Arm emergency stop button press...", "Arm emergency stop button release..."};
+
 Buttons pressed(const std::vector<int> & buttons) {
   Buttons state(8, 0);
   for (const int button : buttons) {
@@ -28,45 +34,33 @@ Buttons pressed(const std::vector<int> & buttons) {
   return state;
 }
 
-const Axes kAtRest{0, 0, 1, 0, 0, 1};
-
-class Dispatch : public testing::Test {
+class Dispatch : public JoyTopicTest {
 protected:
-  void start(std::vector<std::string> ros_arguments = {}) {
-    ros_arguments.insert(ros_arguments.begin(), {"-p", "joy_dev:=/joy"});
-    node_ = std::make_unique<TeleopProcess>(ros_arguments);
-    ASSERT_TRUE(node_->waitForStartup());
-    ASSERT_TRUE(peer_.waitForTeleopNode());
-  }
-
   geometry_msgs::msg::Twist send(const Axes & axes, const Buttons & buttons) {
-    EXPECT_TRUE(peer_.sendJoy(axes, buttons));
-    return peer_.twists().back();
+    EXPECT_TRUE(peer_->sendJoy(axes, buttons));
+    return peer_->twists().back();
   }
 
   // Sends each sample, waits for all of its commands, and returns the I/O commands it caused.
   std::vector<std::vector<int32_t>> ctrlIoAfter(const std::vector<Buttons> & samples) {
-    const size_t before = peer_.ctrlIo().size();
+    const size_t before = peer_->ctrlIo().size();
     for (const auto & buttons : samples) {
       send(kAtRest, buttons);
     }
     // I/O commands travel on their own topic: give a late one time to arrive.
     std::this_thread::sleep_for(300ms);
-    const auto all = peer_.ctrlIo();
+    const auto all = peer_->ctrlIo();
     return {all.begin() + static_cast<std::ptrdiff_t>(before), all.end()};
   }
 
-  void TearDown() override {
-    if (node_) {
-      EXPECT_TRUE(node_->interruptAndExitCleanly());
-      if (HasFailure()) {
-        std::cerr << "node output:\n" << node_->output();
-      }
-    }
+  void press(const Buttons & button) {
+    send(kAtRest, button);
+    send(kAtRest, kReleased);
   }
 
-  RobotPeer peer_;
-  std::unique_ptr<TeleopProcess> node_;
+  bool saw(const std::string & text, size_t count = 1, std::chrono::seconds timeout = 20s) {
+    return node_->waitForOutput(text, timeout, count);
+  }
 };
 
 void expectTwist(
@@ -82,17 +76,16 @@ void expectTwist(
 }
 
 TEST_F(Dispatch, EverySampleSendsOneTwistFromTheRemappedAxes) {
-  start({"-p", "joy_axis:=[1, 0, 5, 3, 4, 2]"});
+  start({}, {"-p", "joy_axis:=[1, 0, 5, 3, 4, 2]"});
   expectTwist(send({0.1f, 0.2f, 1, 0.3f, 0.4f, 1}, {}), {0.2, 0.1, 0, 0.3, 0.4, 0}, "remapped");
-  expectTwist(send(kAtRest, pressed({})), {0, 0, 0, 0, 0, 0}, "at rest");
-  const size_t before = peer_.twists().size();
+  const size_t before = peer_->twists().size();
   for (int i = 0; i < 5; ++i) {
-    peer_.publishJoy(kAtRest, pressed({6}));
+    peer_->publishJoy(kAtRest, pressed({6}));
   }
-  ASSERT_TRUE(peer_.waitForTwists(before + 5));
+  ASSERT_TRUE(peer_->waitForTwists(before + 5));
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(peer_.twists().size(), before + 5);
-  EXPECT_EQ(peer_.stopAndRecoverCount(), 0u);
+  EXPECT_EQ(peer_->twists().size(), before + 5);
+  EXPECT_EQ(peer_->stopAndRecoverCount(), 0u);
 }
 
 TEST_F(Dispatch, TriggersDriveForwardAndReverseFromRest) {
@@ -108,7 +101,7 @@ TEST_F(Dispatch, TriggersDriveForwardAndReverseFromRest) {
 }
 
 TEST_F(Dispatch, MissingAndBrokenAxesCommandNoMotionAndNoneBeyondFullTravel) {
-  start({"-p", "joy_axis:=[0, 1, 2, 3, -1, 5]"});
+  start({}, {"-p", "joy_axis:=[0, 1, 2, 3, -1, 5]"});
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
   expectTwist(send({0.5f, 0.5f, -1, 0.5f, 0.5f, -1}, {}), {0.5, 0.5, 1, 0.5, 0, 1}, "full");
@@ -121,7 +114,7 @@ TEST_F(Dispatch, MissingAndBrokenAxesCommandNoMotionAndNoneBeyondFullTravel) {
   expectTwist(send({1e30f, -1e30f, -3, 2, 0, 1}, {}), {1, -1, 1, 1, 0, 0}, "beyond full travel");
 }
 
-TEST_F(Dispatch, SpaceButtonsAnnounceTheSpaceOncePerPress) {
+TEST_F(Dispatch, SpaceAndControlIoButtonsActOncePerPress) {
   start();
   // Both pressed together: joint space wins; releasing joint with cartesian held hands over.
   // Cartesian held, then joint pressed too: joint; releasing joint then announces nothing.
@@ -130,13 +123,11 @@ TEST_F(Dispatch, SpaceButtonsAnnounceTheSpaceOncePerPress) {
     send(kAtRest, pressed(held));
   }
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(peer_.spaces(), (std::vector<bool>{true, false, true, false, false, true}));
+  EXPECT_EQ(peer_->spaces(), (std::vector<bool>{true, false, true, false, false, true}));
   EXPECT_EQ(node_->countOutput("joint_space button press..."), 3u);
   EXPECT_EQ(node_->countOutput("cartesian_space button release..."), 3u);
-}
 
-TEST_F(Dispatch, ControlIoButtonsSendOneCommandPerPressAndTheNewerOfTwoOnce) {
-  start();
+  // The I/O buttons: one command per press, and of two held the newer one, once.
   const std::vector<int32_t> on{100, 1};
   const std::vector<int32_t> off{100, 0};
   const std::vector<std::pair<std::vector<Buttons>, Commands>> cases{
@@ -153,7 +144,7 @@ TEST_F(Dispatch, ControlIoButtonsSendOneCommandPerPressAndTheNewerOfTwoOnce) {
   for (const auto & [samples, commands] : cases) {
     EXPECT_EQ(ctrlIoAfter(samples), commands) << commands.size() << " commands expected";
   }
-  const auto message = peer_.ctrlIoMessages().back();
+  const auto message = peer_->ctrlIoMessages().back();
   ASSERT_EQ(message.layout.dim.size(), 1u);
   EXPECT_EQ(message.layout.dim[0].label, "ctrl_io_data");
   EXPECT_EQ(message.layout.dim[0].size, 2u);
@@ -162,54 +153,180 @@ TEST_F(Dispatch, ControlIoButtonsSendOneCommandPerPressAndTheNewerOfTwoOnce) {
 }
 
 TEST_F(Dispatch, ButtonsOutsideTheSampleCountAsReleased) {
-  start({"-p", "joy_btns:=[-1, 40, 41, 42, 43, 44, -6, -7]"});
+  start({}, {"-p", "joy_btns:=[-1, 40, 41, 42, 43, 44, -6, -7]"});
   for (int i = 0; i < 3; ++i) {
     expectTwist(send({0, 0, -1, 0, 0, 1}, Buttons(12, 1)), {0, 0, 1, 0, 0, 0}, "forward");
   }
   std::this_thread::sleep_for(300ms);
-  EXPECT_TRUE(peer_.spaces().empty());
-  EXPECT_TRUE(peer_.ctrlIo().empty());
+  EXPECT_TRUE(peer_->spaces().empty());
+  EXPECT_TRUE(peer_->ctrlIo().empty());
   EXPECT_EQ(node_->countOutput("button press"), 0u);
 }
 
 TEST_F(Dispatch, EnableButtonGatesMotionAndNoOtherButton) {
-  RobotPeer estop_service(estopServer(EstopBehaviour::kAnswer));
-  start({"-p", "enable_button:=5"});
+  start(estopServer(EstopBehaviour::kAnswer), {"-p", "enable_button:=5"});
   const Axes moved{0.5f, 0, -1, 0, 0, 1};
   expectTwist(send(moved, pressed({})), {0, 0, 0, 0, 0, 0}, "not held");
   expectTwist(send(moved, pressed({5})), {0.5, 0, 1, 0, 0, 0}, "held");
   expectTwist(send(moved, pressed({})), {0, 0, 0, 0, 0, 0}, "released");
-  const size_t released = peer_.twists().size();
+  const size_t released = peer_->twists().size();
   // Every other role works without it: an emergency stop must never wait for another button.
   EXPECT_EQ(
       ctrlIoAfter({pressed({3}), pressed({}), pressed({6}), pressed({}), pressed({1, 4})}),
       (Commands{{100, 1}}));
-  EXPECT_EQ(peer_.spaces(), std::vector<bool>{true});
+  EXPECT_EQ(peer_->spaces(), std::vector<bool>{true});
   EXPECT_TRUE(node_->waitForOutput("ArmTaskDecision goal start..."));
-  EXPECT_TRUE(waitUntil([&] { return !estop_service.estopRequestValues().empty(); }));
-  EXPECT_EQ(estop_service.estopRequestValues(), std::vector<bool>{true});
-  const auto twists = peer_.twists();
+  EXPECT_TRUE(waitUntil([&] { return peer_->estopRequestValues() == std::vector<bool>{true}; }));
+  const auto twists = peer_->twists();
   EXPECT_EQ(twists.size(), released + 5);
   for (size_t i = released; i < twists.size(); ++i) {
     expectTwist(twists[i], {0, 0, 0, 0, 0, 0}, "buttons without enable");
   }
 }
 
-TEST_F(Dispatch, GrabAndEstopPressesAreAdmittedOneAtATime) {
-  start();
-  for (const auto & held : std::vector<std::vector<int>>{{1}, {1}, {}, {1}, {4}, {}, {4}}) {
-    send(kAtRest, pressed(held));
+TEST_F(Dispatch, EveryEndOfARequestIsLoggedAndFreesTheButtonForTheNextPress) {
+  struct Case {
+    Buttons button;
+    PeerOptions server;
+    std::vector<std::string> lines;  // the request's log lines, the buttons' own left out
+    std::chrono::milliseconds gives_up_after{0};
+  };
+  const std::string admitted = "ArmTaskDecision goal start...";
+  const std::string wait = "Wait for ArmTaskDecision server...";
+  const std::string sent = "Send goal to ArmTaskDecision!";
+  const std::string accepted = "Goal accepted by server, waiting for result";
+  const std::string finished = "ArmTaskDecision goal finished!";
+  const std::vector<Case> cases{
+      // Without a server nothing is sent: the grab gives up after 3 s, the e-stop after 2 s.
+      {kGrab, {}, {admitted, wait, "Action server not available after waiting"}, 2900ms},
+      {kGrab,
+       armTaskServer(ArmTaskBehaviour::kSucceed),
+       {admitted, wait, sent, accepted, "ArmTaskDecision run_stage: 1",
+        "ArmTaskDecision run_stage: 2", "ArmTaskDecision run_stage: 3",
+        "status: false, status_code: 3, errmsg: x", finished}},
+      {kGrab,
+       armTaskServer(ArmTaskBehaviour::kReject),
+       {admitted, wait, sent, "Goal was rejected by server", finished}},
+      {kGrab,
+       armTaskServer(ArmTaskBehaviour::kAbort),
+       {admitted, wait, sent, accepted, "ArmTaskDecision Goal was aborted", finished}},
+      {kEstop, {}, {"service /robot/estop_service not available, return..."}, 1900ms},
+      // The release sends nothing.
+      {kEstop, estopServer(EstopBehaviour::kAnswer), {"result: true, message: ok"}},
+  };
+  for (const Case & test : cases) {
+    start(test.server);
+    const auto pressed_at = std::chrono::steady_clock::now();
+    press(test.button);
+    ASSERT_TRUE(saw(test.lines.back()));
+    EXPECT_GE(std::chrono::steady_clock::now() - pressed_at, test.gives_up_after);
+    std::this_thread::sleep_for(500ms);
+    auto bodies = logBodies(node_->lines());
+    bodies.erase(
+        bodies.begin(), std::find(bodies.begin(), bodies.end(), "Joy buttons remap7: 7") + 1);
+    std::erase_if(bodies, [](const std::string & line) { return line.rfind("Arm ", 0) == 0; });
+    EXPECT_EQ(bodies, test.lines);
+    EXPECT_EQ(peer_->estopRequestValues(), std::vector<bool>(test.server.estop.has_value(), true));
+    if (test.server.arm_task) {
+      // A grab goal is the message's defaults (an identity orientation) with task type 1.
+      RobotPeer::ArmTaskDecision::Goal grab;
+      grab.task_type = 1;
+      EXPECT_EQ(peer_->receivedGoals(), std::vector{grab});
+    }
+    press(test.button);
+    EXPECT_TRUE(saw(test.lines.front(), 2));
+    EXPECT_EQ(node_->countOutput("inprogress"), 0u);
+    for (const auto & edge : test.button == kGrab ? kGrabEdges : kEstopEdges) {
+      EXPECT_TRUE(saw(edge, 2));
+      EXPECT_EQ(node_->countOutput(edge), 2u) << edge;
+    }
+    TearDown();
   }
-  ASSERT_TRUE(node_->waitForOutput("please wait..."));
-  EXPECT_EQ(node_->countOutput("Arm grab button press, send trash grab goal..."), 2u);
-  EXPECT_EQ(node_->countOutput("ArmTaskDecision goal start..."), 1u);
-  EXPECT_EQ(node_->countOutput("Arm grab button release..."), 2u);
-  EXPECT_EQ(node_->countOutput("ArmTaskDecision goal inprogress, skip!"), 1u);
-  EXPECT_EQ(node_->countOutput("Arm emergency stop button press..."), 2u);
-  EXPECT_EQ(node_->countOutput("Arm emergency stop button release..."), 1u);
-  EXPECT_EQ(
-      node_->countOutput("service request for /robot/estop_service inprogress, please wait..."),
-      1u);
+}
+
+TEST_F(Dispatch, GoalResponseTooLateIsGivenUpAndItsAnswersLeaveTheNextGrabAlone) {
+  start(armTaskServer(ArmTaskBehaviour::kAcceptLate));
+  press(kGrab);
+  ASSERT_TRUE(saw("ArmTaskDecision goal response lost, stop waiting for it"));
+  ASSERT_TRUE(saw("ArmTaskDecision goal finished!"));
+  // The first goal is accepted and succeeds while the second runs: only the second is reported.
+  press(kGrab);
+  ASSERT_TRUE(saw("ArmTaskDecision goal finished!", 2));
+  std::this_thread::sleep_for(2s);
+  EXPECT_EQ(peer_->receivedGoals().size(), 2u);
+  EXPECT_EQ(node_->countOutput("Goal accepted by server, waiting for result"), 1u);
+  EXPECT_EQ(node_->countOutput("status: false, status_code: 3, errmsg: x"), 1u);
+  EXPECT_EQ(node_->countOutput("ArmTaskDecision goal finished!"), 2u);
+}
+
+TEST_F(Dispatch, GrabCanceledByAnotherClientFreesTheButton) {
+  start(armTaskServer(ArmTaskBehaviour::kCancelWhenAsked));
+  press(kGrab);
+  ASSERT_TRUE(saw("Goal accepted by server, waiting for result"));
+  press(kGrab);
+  EXPECT_TRUE(saw("ArmTaskDecision goal inprogress, skip!"));
+  peer_->cancelAllArmTasks();
+  ASSERT_TRUE(saw("ArmTaskDecision Goal was canceled"));
+  ASSERT_TRUE(saw("ArmTaskDecision goal finished!"));
+  EXPECT_EQ(peer_->receivedGoals().size(), 1u);
+}
+
+TEST_F(Dispatch, SilentEstopServiceGetsTheRequestTwiceThreeSecondsApart) {
+  start(estopServer(EstopBehaviour::kSilent));
+  press(kEstop);
+  press(kEstop);
+  EXPECT_TRUE(saw("service request for /robot/estop_service inprogress, please wait..."));
+  ASSERT_TRUE(saw("Failed to call service /robot/estop_service"));
+  ASSERT_TRUE(waitUntil([&] { return peer_->estopRequestTimes().size() == 2; }));
+  const auto times = peer_->estopRequestTimes();
+  // Measured where the requests arrive, so delivery jitter blurs the three seconds a little.
+  EXPECT_GE(times[1] - times[0], 2500ms);
+  EXPECT_LE(times[1] - times[0], 6s);
+  EXPECT_EQ(peer_->estopRequestValues(), (std::vector<bool>{true, true}));
+  press(kEstop);
+  EXPECT_TRUE(waitUntil([&] { return peer_->estopRequestTimes().size() == 3; }));
+}
+
+TEST_F(Dispatch, GrabServerGoneOrRestartedMidTaskFreesTheButtonForTheServerThatAnswersNow) {
+  struct Case {
+    const char * name;
+    int signal_number;
+    bool restart;
+    const char * given_up;
+  };
+  // A stopped server cancels its goals as it goes, unless it is gone before the result is out.
+  // A killed server says no goodbye: the node learns of it when its lease runs out. Meanwhile a
+  // successor answers for the action and must be the one the next press reaches.
+  const std::vector<Case> cases{
+      {"stopped", SIGTERM, false, "ArmTaskDecision goal finished!"},
+      {"killed", SIGKILL, false, "ArmTaskDecision server lost"},
+      {"killed and restarted at once", SIGKILL, true, "server no longer knows the goal"},
+  };
+  for (const Case & test : cases) {
+    start();
+    auto server = std::make_unique<ChildProcess>(std::vector<std::string>{TAVRIN_ARM_TASK_SERVER});
+    ASSERT_TRUE(server->waitForOutput("arm task server ready"));
+    press(kGrab);
+    ASSERT_TRUE(saw("Goal accepted by server, waiting for result")) << test.name;
+    server->sendSignal(test.signal_number);
+    ASSERT_TRUE(server->waitForExit());
+    server.reset();
+    if (test.restart) {
+      server = std::make_unique<ChildProcess>(std::vector<std::string>{TAVRIN_ARM_TASK_SERVER});
+      ASSERT_TRUE(server->waitForOutput("arm task server ready"));
+    }
+    // The operator tries again two seconds later, or once a killed server is known to be gone.
+    std::this_thread::sleep_for(2s);
+    // The worker logs that it gave up, then that the goal is finished.
+    for (const std::string line : {test.given_up, "ArmTaskDecision goal finished!"}) {
+      EXPECT_TRUE(saw(line, 1, 60s)) << test.name;
+      EXPECT_EQ(node_->countOutput(line), 1u) << test.name;
+    }
+    press(kGrab);
+    EXPECT_TRUE(saw("ArmTaskDecision goal start...", 2, 10s)) << test.name;
+    EXPECT_TRUE(!server || server->waitForOutput("goal received", 10s)) << test.name;
+    TearDown();
+  }
 }
 
 }  // namespace

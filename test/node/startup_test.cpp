@@ -20,20 +20,19 @@ using namespace std::chrono_literals;
 TEST(Startup, DefaultsLogTheConfigurationAndReadTheDefaultDevice) {
   TeleopProcess node({}, {"SPDLOG_STDOUT=", "SPDLOG_SYSTEMD=", "SPDLOG_LEVEL="});
   ASSERT_TRUE(node.waitForOutput("Joy /dev/input/js0 open failed"));
-  const auto lines = ownLines(node);
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines[0], "environment variable SPDLOG_STDOUT is not set, and set true");
-  EXPECT_EQ(lines[1], "environment variable SPDLOG_SYSTEMD is not set, and set false");
-  EXPECT_EQ(lines[2], "environment variable SPDLOG_LEVEL is not set, and set default level");
+  auto lines = ownLines(node);
+  lines.resize(4);
   EXPECT_EQ(
-      lines[3],
-      "  1 [INFO] joy_dev: /dev/input/js0, arm_task_center_action: /tavrinpro_action/arm_task");
+      lines, (std::vector<std::string>{
+                 "environment variable SPDLOG_STDOUT is not set, and set true",
+                 "environment variable SPDLOG_SYSTEMD is not set, and set false",
+                 "environment variable SPDLOG_LEVEL is not set, and set default level",
+                 "  1 [INFO] joy_dev: /dev/input/js0, arm_task_center_action: "
+                 "/tavrinpro_action/arm_task"}));
   auto expected = startupLines("/dev/input/js0", {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 5, 6, 7});
   expected.push_back("joyDataThread started: /dev/input/js0");
   expected.push_back("Joy /dev/input/js0 open failed");
   EXPECT_EQ(firstBodies(node, expected.size()), expected);
-  // The missing device is retried once a second while the node keeps running.
-  EXPECT_TRUE(node.waitForOutput("Joy /dev/input/js0 open failed", 10s, 3));
   EXPECT_TRUE(node.interruptAndExitCleanly());
 }
 

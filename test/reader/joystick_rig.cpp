@@ -6,16 +6,6 @@ namespace tavrin_test {
 
 using namespace std::chrono_literals;
 
-namespace {
-
-std::vector<std::string> joined(
-    std::vector<std::string> first, const std::vector<std::string> & then) {
-  first.insert(first.end(), then.begin(), then.end());
-  return first;
-}
-
-}  // namespace
-
 DeviceNode::DeviceNode(
     const JoystickStandIn & device, const std::vector<std::string> & ros_arguments,
     const std::string & device_path, const std::vector<std::string> & launcher,

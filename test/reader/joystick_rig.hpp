@@ -14,11 +14,18 @@
 #include "geometry_msgs/msg/twist.hpp"
 #include "joystick_stand_in.hpp"
 #include "robot_peer.hpp"
+#include "teleop_process.hpp"
 
 namespace tavrin_test {
 
 using tavrin_tools::joyEvent;
 using tavrin_tools::JoystickStandIn;
+
+/// What the node logs when it has opened its device.
+inline const std::string kOpened = "joyOpen: Unknown, ret = ";
+
+/// The stick pushed fully forward, as a motion command.
+inline bool movesForward(const geometry_msgs::msg::Twist & twist) { return twist.linear.x == -1.0; }
 
 /// The node in device mode, reading `device_path` (under /dev/input) of a private mount
 /// namespace, a link to the stand-in.

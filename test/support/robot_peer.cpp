@@ -9,29 +9,14 @@ namespace tavrin_test {
 
 using namespace std::chrono_literals;
 
-namespace {
-
-// The node answers a probe within milliseconds; one unanswered for this long was lost.
-constexpr std::chrono::milliseconds kProbeAnswerWait = 2s;
-
-}  // namespace
-
 bool isStill(const geometry_msgs::msg::Twist & twist) {
   return twist.linear.x == 0.0 && twist.linear.y == 0.0 && twist.linear.z == 0.0 &&
          twist.angular.x == 0.0 && twist.angular.y == 0.0 && twist.angular.z == 0.0;
 }
 
-PeerOptions armTaskServer(ArmTaskBehaviour behaviour) {
-  PeerOptions options;
-  options.arm_task = behaviour;
-  return options;
-}
+PeerOptions armTaskServer(ArmTaskBehaviour behaviour) { return {.arm_task = behaviour}; }
 
-PeerOptions estopServer(EstopBehaviour behaviour) {
-  PeerOptions options;
-  options.estop = behaviour;
-  return options;
-}
+PeerOptions estopServer(EstopBehaviour behaviour) { return {.estop = behaviour}; }
 
 RobotPeer::RobotPeer(const PeerOptions & options)
     // Tests may run several peers at once: parameter services of one name would collide.
@@ -90,26 +75,21 @@ void RobotPeer::createRecorders() {
 
 void RobotPeer::createEstopService(const PeerOptions & options) {
   using SetBool = std_srvs::srv::SetBool;
-  auto record = [this](const SetBool::Request & request) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    estop_times_.push_back(std::chrono::steady_clock::now());
-    estop_values_.push_back(request.data);
-  };
-  if (*options.estop == EstopBehaviour::kSilent) {
-    estop_service_ = node_->create_service<SetBool>(
-        "/robot/estop_service",
-        [record](std::shared_ptr<rmw_request_id_t>, std::shared_ptr<SetBool::Request> request) {
-          record(*request);  // and never answer
-        });
-    return;
-  }
   estop_service_ = node_->create_service<SetBool>(
       "/robot/estop_service",
-      [record, success = options.estop_success, message = options.estop_message](
-          std::shared_ptr<SetBool::Request> request, std::shared_ptr<SetBool::Response> response) {
-        record(*request);
-        response->success = success;
-        response->message = message;
+      [this, answer = *options.estop == EstopBehaviour::kAnswer](
+          std::shared_ptr<rmw_request_id_t> id, std::shared_ptr<SetBool::Request> request) {
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          estop_times_.push_back(std::chrono::steady_clock::now());
+          estop_values_.push_back(request->data);
+        }
+        SetBool::Response response;
+        response.success = true;
+        response.message = "ok";
+        if (answer) {
+          estop_service_->send_response(*id, response);
+        }
       });
 }
 
@@ -173,6 +153,8 @@ void RobotPeer::executeArmTask(
 }
 
 bool RobotPeer::waitForTeleopNode(std::chrono::milliseconds timeout) {
+  // The node answers a probe within milliseconds; one unanswered for this long was lost.
+  constexpr std::chrono::milliseconds kProbeAnswerWait = 2s;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   if (!waitUntil([this] { return joy_pub_->get_subscription_count() > 0; }, timeout) ||
       !waitForMotionPublisher(timeout)) {

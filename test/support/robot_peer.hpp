@@ -28,6 +28,14 @@ namespace tavrin_test {
 using tavrin_tools::ChildProcess;
 using tavrin_tools::waitUntil;
 
+/// A "/joy" sample's axes with the sticks centred and both triggers released.
+inline const std::vector<float> kAtRest{0, 0, 1, 0, 0, 1};
+// Its buttons by their default roles: 0 trigger reverse, 1 grab, 2 I/O off, 3 I/O on,
+// 4 emergency stop, 6 joint space, 7 cartesian space.
+inline const std::vector<int32_t> kReleased(8, 0);
+inline const std::vector<int32_t> kGrab{0, 1, 0, 0, 0, 0, 0, 0};
+inline const std::vector<int32_t> kEstop{0, 0, 0, 0, 1, 0, 0, 0};
+
 /// How the arm task server treats a goal.
 // kAcceptLate: succeeds, but answers the first goal only after 4 s, past the client's wait.
 enum class ArmTaskBehaviour {
@@ -44,10 +52,8 @@ enum class EstopBehaviour { kAnswer, kSilent };
 
 /// Which servers the peer runs; none by default.
 struct PeerOptions {
-  std::optional<EstopBehaviour> estop;
-  bool estop_success = true;
-  std::string estop_message = "ok";
-  std::optional<ArmTaskBehaviour> arm_task;
+  std::optional<EstopBehaviour> estop = {};
+  std::optional<ArmTaskBehaviour> arm_task = {};
   std::string arm_task_action = "/tavrinpro_action/arm_task";
 };
 

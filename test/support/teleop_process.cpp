@@ -1,6 +1,7 @@
 #include "teleop_process.hpp"
 
 #include <algorithm>
+#include <iostream>
 #include <regex>
 #include <utility>
 
@@ -8,31 +9,39 @@
 
 namespace tavrin_test {
 
-namespace {
-
-std::vector<std::string> nodeCommandLine(const std::vector<std::string> & ros_arguments) {
-  std::vector<std::string> argv{TAVRIN_NODE_EXECUTABLE};
-  if (!ros_arguments.empty()) {
-    argv.push_back("--ros-args");
-    argv.insert(argv.end(), ros_arguments.begin(), ros_arguments.end());
-  }
-  return argv;
+std::vector<std::string> joined(
+    std::vector<std::string> first, const std::vector<std::string> & then) {
+  first.insert(first.end(), then.begin(), then.end());
+  return first;
 }
-
-std::vector<std::string> nodeEnvironment(const std::vector<std::string> & environment) {
-  auto merged = tavrin_tools::nodeLogEnvironment();
-  merged.insert(merged.end(), environment.begin(), environment.end());
-  return merged;
-}
-
-}  // namespace
 
 TeleopProcess::TeleopProcess(
     const std::vector<std::string> & ros_arguments, const std::vector<std::string> & environment)
-    : ChildProcess(nodeCommandLine(ros_arguments), nodeEnvironment(environment)) {}
+    : ChildProcess(
+          joined({TAVRIN_NODE_EXECUTABLE, "--ros-args"}, ros_arguments),
+          joined(tavrin_tools::nodeLogEnvironment(), environment)) {}
 
 bool TeleopProcess::waitForStartup(std::chrono::milliseconds timeout) {
   return waitForOutput("[INFO] Joy buttons remap7: ", timeout);
+}
+
+void JoyTopicTest::start(const PeerOptions & servers, std::vector<std::string> ros_arguments) {
+  peer_ = std::make_unique<RobotPeer>(servers);
+  ros_arguments.insert(ros_arguments.begin(), {"-p", "joy_dev:=/joy"});
+  node_ = std::make_unique<TeleopProcess>(ros_arguments);
+  ASSERT_TRUE(node_->waitForStartup());
+  ASSERT_TRUE(peer_->waitForTeleopNode());
+}
+
+void JoyTopicTest::TearDown() {
+  if (node_) {
+    EXPECT_TRUE(node_->interruptAndExitCleanly());
+    if (HasFailure()) {
+      std::cerr << "node output:\n" << node_->output();
+    }
+  }
+  node_.reset();
+  peer_.reset();
 }
 
 std::vector<std::string> ownLines(const ChildProcess & process) {

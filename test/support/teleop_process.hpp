@@ -1,10 +1,15 @@
-// The real tavrin_arm_teleop_node executable, run as a child process.
+// The real tavrin_arm_teleop_node executable, run as a child process, and a test fixture of it
+// reading "/joy" beside a robot peer.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "child_process.hpp"
+#include "robot_peer.hpp"
 
 namespace tavrin_test {
 
@@ -29,6 +34,21 @@ public:
   /// Waits for the last startup line (the highest button remap line) of a default table.
   bool waitForStartup(std::chrono::milliseconds timeout = std::chrono::seconds(30));
 };
+
+/// A test of the node on "/joy" beside a robot peer; the node is stopped at the end of the test,
+/// and its output shown when the test failed.
+class JoyTopicTest : public testing::Test {
+protected:
+  void start(const PeerOptions & servers = {}, std::vector<std::string> ros_arguments = {});
+  void TearDown() override;
+
+  std::unique_ptr<RobotPeer> peer_;
+  std::unique_ptr<TeleopProcess> node_;
+};
+
+/// `first`, then `then`.
+std::vector<std::string> joined(
+    std::vector<std::string> first, const std::vector<std::string> & then);
 
 /// The lines the program itself wrote: without the middleware's own diagnostics, such as the
 /// note of Cyclone DDS under real ROS 2 that loopback has no multicast.

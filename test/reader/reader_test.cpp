@@ -1,10 +1,12 @@
-// What the node's own joystick reader makes of the events a controller sends.
+// What the node's own joystick reader makes of the events a controller sends, and how it finds,
+// loses and finds again its controller.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -14,11 +16,14 @@ namespace tavrin_test {
 namespace {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 using Twist = geometry_msgs::msg::Twist;
 
 // Without a private /dev/input the node has no device to read.
 [[maybe_unused]] const auto * const kPrivateDevices =
     testing::AddGlobalTestEnvironment(new PrivateDevicesOrSkip);
+
+const std::string kUnknownType = "Unknown event type";
 
 constexpr uint8_t kButton = JS_EVENT_BUTTON;
 constexpr uint8_t kAxis = JS_EVENT_AXIS;
@@ -28,13 +33,17 @@ constexpr uint8_t kInitial = JS_EVENT_INIT;
 constexpr uint8_t kJointSpaceButton = 6;
 constexpr uint8_t kCartesianSpaceButton = 7;
 
-// A controller plugged in before the node starts, and the commands the node sends for it.
+// A controller and the node reading it, and the commands the node sends for it.
 struct Controller {
-  void connect(const std::vector<std::string> & ros_arguments = {}) {
-    device.plugTerminal();
+  // Plugged in once the node is matched, so that nothing its first events cause is lost.
+  void connect(
+      const std::vector<std::string> & ros_arguments = {},
+      const std::vector<js_event> & initial_events = {}) {
     node = std::make_unique<DeviceNode>(device, ros_arguments);
-    ASSERT_TRUE(node->waitForOutput("joyOpen: Unknown, ret = "));
+    ASSERT_TRUE(node->waitForOutput("Joy /dev/input/js0 open failed"));
     ASSERT_TRUE(waitForNode(peer));
+    device.plugTerminal(initial_events);
+    ASSERT_TRUE(node->waitForOutput(kOpened));
     ASSERT_TRUE(peer.waitForTwists(1));
   }
 
@@ -60,11 +69,6 @@ struct Controller {
 
 TEST(ReaderInitialState, ArrivesWithButtonsSetSticksCentredAndTriggersAtRest) {
   for (const uint8_t axis_count : {6, 8}) {
-    JoystickStandIn device;
-    RobotPeer peer;
-    DeviceNode node(device);
-    ASSERT_TRUE(node.waitForOutput("Joy /dev/input/js0 open failed"));
-    ASSERT_TRUE(waitForNode(peer));
     std::vector<js_event> burst;
     for (uint8_t button = 0; button < 8; ++button) {
       burst.push_back(joyEvent(kButton | kInitial, button, button == kJointSpaceButton));
@@ -73,14 +77,14 @@ TEST(ReaderInitialState, ArrivesWithButtonsSetSticksCentredAndTriggersAtRest) {
     for (uint8_t axis = 0; axis < axis_count; ++axis) {
       burst.push_back(joyEvent(kAxis | kInitial, axis, 20000));
     }
-    device.plugTerminal(burst);
-    ASSERT_TRUE(peer.waitForTwists(20));
-    for (const auto & twist : peer.twists()) {
+    Controller controller;
+    ASSERT_NO_FATAL_FAILURE(controller.connect({}, burst));
+    ASSERT_TRUE(controller.peer.waitForTwists(20));
+    for (const auto & twist : controller.peer.twists()) {
       EXPECT_TRUE(isStill(twist)) << int{axis_count} << " axes";
     }
-    EXPECT_EQ(peer.spaces(), std::vector<bool>{true}) << int{axis_count} << " axes";
-    EXPECT_EQ(node.countOutput("joint_space button press..."), 1u);
-    EXPECT_TRUE(node.interruptAndExitCleanly());
+    EXPECT_EQ(controller.peer.spaces(), std::vector<bool>{true}) << int{axis_count} << " axes";
+    EXPECT_EQ(controller.node->countOutput("joint_space button press..."), 1u);
   }
 }
 
@@ -236,6 +240,73 @@ TEST(ReaderEvents, AxisEventsWithinTheWindowGoOutTogetherAndAnIdleControllerEver
     EXPECT_GE(idle, 60u) << window;
     EXPECT_LE(idle, 300u) << window;
   }
+}
+
+TEST(ReaderConnection, MissingDevicesAreRetriedOnceASecondUntilPluggedStableNamesAsJsDevices) {
+  for (const std::string path :
+       {"/dev/input/js0", "/dev/input/by-id/usb-Tavrin_Pad-joystick",
+        "/dev/input/by-path/pci-0000:00:14.0-usb-0:2:1.0-joystick"}) {
+    Controller pad;
+    pad.node = std::make_unique<DeviceNode>(pad.device, std::vector<std::string>{}, path);
+    const std::string open_failed = "Joy " + path + " open failed";
+    ASSERT_TRUE(pad.node->waitForOutput(open_failed)) << pad.node->output();
+    const auto first_failure = Clock::now();
+    ASSERT_TRUE(pad.node->waitForOutput(open_failed, 10s, 3)) << path;
+    EXPECT_GE(Clock::now() - first_failure, 1500ms) << "two pauses of a second, " << path;
+    pad.device.plugTerminal();
+    ASSERT_TRUE(pad.node->waitForOutput(kOpened)) << path;
+    ASSERT_TRUE(waitForNode(pad.peer));
+    const size_t failures = pad.node->countOutput(open_failed);
+    pad.device.send({joyEvent(kAxis, 0, 32767)});
+    EXPECT_TRUE(waitForTwist(pad.peer, 0, movesForward)) << path;
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(pad.node->countOutput(open_failed), failures) << "no open attempts while connected";
+    EXPECT_TRUE(
+        std::regex_search(pad.node->output(), std::regex("joyOpen: Unknown, ret = [0-9]+")));
+    // A controller lost while the stick is pushed leaves a stop as the arm's last command.
+    pad.device.unplug();
+    EXPECT_TRUE(waitUntil([&] { return isStill(pad.peer.twists().back()); })) << path;
+  }
+}
+
+TEST(ReaderConnection, TornRecordsAreSkippedAndEndOfFileEndsTheConnection) {
+  Controller pad;
+  pad.device.plugFifo();
+  pad.node = std::make_unique<DeviceNode>(pad.device);
+  ASSERT_TRUE(pad.node->waitForOutput(kOpened));
+  ASSERT_TRUE(waitForNode(pad.peer));
+  pad.device.openFifoWriter();
+  pad.device.send({joyEvent(0x03, 0, 0, 7)});
+  ASSERT_TRUE(pad.node->waitForOutput(kUnknownType));
+
+  // Half a record must not replay the rest of the previous one.
+  const js_event torn = joyEvent(kAxis, 0, 32767, 8);
+  pad.device.sendBytes(&torn, 4);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(pad.node->countOutput(kUnknownType), 1u);
+  const size_t from = pad.peer.twists().size();
+  pad.device.send({torn});
+  EXPECT_TRUE(waitForTwist(pad.peer, from, movesForward)) << "whole records after a torn one";
+
+  pad.device.closeWriter();
+  ASSERT_TRUE(pad.node->waitForOutput(kOpened, 10s, 2)) << "end of file reopens the device at once";
+  const size_t reconnected = pad.peer.twists().size();
+  ASSERT_TRUE(pad.peer.waitForTwists(reconnected + 20));
+  const auto twists = pad.peer.twists();
+  for (size_t i = reconnected; i < twists.size(); ++i) {
+    EXPECT_TRUE(isStill(twists[i]));
+  }
+  EXPECT_EQ(pad.node->countOutput(kUnknownType), 1u) << "a record replayed after end of file";
+  EXPECT_EQ(pad.node->countOutput(kOpened), 2u);
+}
+
+TEST(ReaderConnection, DeviceThatEndsAtOnceIsReopenedOnlyOnceASecond) {
+  Controller pad;
+  pad.device.plugFile("/dev/null");
+  pad.node = std::make_unique<DeviceNode>(pad.device);
+  ASSERT_TRUE(pad.node->waitForOutput(kOpened));
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_LE(pad.node->countOutput(kOpened), 4u) << "reopening in a busy loop";
 }
 
 }  // namespace
