@@ -175,15 +175,15 @@ TEST(ReaderEvents, AxisEventsWithinTheWindowGoOutTogetherAndAnIdleControllerEver
   struct Case {
     int window_ms;
     std::optional<bool> burst_together;  // unset: a reader preempted for 1 ms may split it
-    // Hand-overs in a second of events 2 ms apart: at least this share of the events, and
-    // between these counts.
+    // Hand-overs in a second of events 2 ms apart: at least this share of the events (a loaded
+    // machine may read two at once), and between these counts.
     double share_of_events;
     size_t fewest;
     size_t most;
   };
   constexpr size_t kAny = SIZE_MAX;
   for (const auto & [window_ms, burst_together, share_of_events, fewest, most] :
-       {Case{0, false, 1.0, 0, kAny}, Case{1, std::nullopt, 0.5, 0, kAny},
+       {Case{0, false, 1.0, 0, kAny}, Case{1, std::nullopt, 0.25, 0, kAny},
         Case{10, true, 0.0, 30, 200}, Case{100, true, 0.0, 3, 30}}) {
     const std::string window = "window " + std::to_string(window_ms) + " ms";
     Controller controller;
