@@ -74,14 +74,16 @@ def build_env():
 
 
 def configure(source, build, prefix, log):
+    # Run again on a kept build as well: the test folders are globbed, and the list of tests
+    # must be the tree's, not the one of the last run.
+    command = ["cmake", "-S", str(source), "-B", str(build)]
     if not (build / "CMakeCache.txt").exists():
-        command = ["cmake", "-S", str(source), "-B", str(build), "-G", "Ninja",
-                   f"-DCMAKE_PREFIX_PATH={prefix}", "-DPython3_EXECUTABLE=/usr/bin/python3",
-                   "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
+        command += ["-G", "Ninja", f"-DCMAKE_PREFIX_PATH={prefix}",
+                    "-DPython3_EXECUTABLE=/usr/bin/python3", "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
         if shutil.which("ccache") and "CMAKE_CXX_COMPILER_LAUNCHER" not in os.environ:
             command += ["-DCMAKE_C_COMPILER_LAUNCHER=ccache", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"]
-        if subprocess.run(command, stdout=log, stderr=subprocess.STDOUT, env=build_env()).returncode:
-            return False
+    if subprocess.run(command, stdout=log, stderr=subprocess.STDOUT, env=build_env()).returncode:
+        return False
     return True
 
 
