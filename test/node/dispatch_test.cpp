@@ -293,6 +293,7 @@ TEST_F(Dispatch, GrabServerGoneOrRestartedMidTaskFreesTheButtonForTheServerThatA
     int signal_number;
     bool restart;
     const char * given_up;
+    const char * or_given_up = nullptr;
   };
   // A stopped server cancels its goals as it goes, unless it is gone before the result is out.
   // A killed server says no goodbye: the node learns of it when its lease runs out. Meanwhile a
@@ -300,7 +301,11 @@ TEST_F(Dispatch, GrabServerGoneOrRestartedMidTaskFreesTheButtonForTheServerThatA
   const std::vector<Case> cases{
       {"stopped", SIGTERM, false, "ArmTaskDecision goal finished!"},
       {"killed", SIGKILL, false, "ArmTaskDecision server lost"},
-      {"killed and restarted at once", SIGKILL, true, "server no longer knows the goal"},
+      // The client asks for the result just after the acceptance line that the kill waits for;
+      // on a busy machine the request may leave once the successor is up, which answers it as a
+      // goal it does not know.
+      {"killed and restarted at once", SIGKILL, true, "server no longer knows the goal",
+       "ArmTaskDecision Unknown result code"},
   };
   for (const Case & test : cases) {
     start();
@@ -317,11 +322,14 @@ TEST_F(Dispatch, GrabServerGoneOrRestartedMidTaskFreesTheButtonForTheServerThatA
     }
     // The operator tries again two seconds later, or once a killed server is known to be gone.
     std::this_thread::sleep_for(2s);
-    // The worker logs that it gave up, then that the goal is finished.
-    for (const std::string line : {test.given_up, "ArmTaskDecision goal finished!"}) {
-      EXPECT_TRUE(saw(line, 1, 60s)) << test.name;
-      EXPECT_EQ(node_->countOutput(line), 1u) << test.name;
-    }
+    // The worker logs why it gave up, then that the goal is finished.
+    EXPECT_TRUE(saw("ArmTaskDecision goal finished!", 1, 60s)) << test.name;
+    EXPECT_EQ(node_->countOutput("ArmTaskDecision goal finished!"), 1u) << test.name;
+    EXPECT_EQ(
+        node_->countOutput(test.given_up) +
+            (test.or_given_up ? node_->countOutput(test.or_given_up) : 0),
+        1u)
+        << test.name;
     press(kGrab);
     EXPECT_TRUE(saw("ArmTaskDecision goal start...", 2, 10s)) << test.name;
     EXPECT_TRUE(!server || server->waitForOutput("goal received", 10s)) << test.name;
