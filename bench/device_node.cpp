@@ -8,16 +8,6 @@
 
 namespace tavrin_bench {
 
-namespace {
-
-std::vector<std::string> withLogEnvironment(const std::vector<std::string> & environment) {
-  auto merged = tavrin_tools::nodeLogEnvironment();
-  merged.insert(merged.end(), environment.begin(), environment.end());
-  return merged;
-}
-
-}  // namespace
-
 void useLoopbackDomain(int domain_id) {
   ::setenv("ROS_LOCALHOST_ONLY", "1", 1);
   ::setenv("ROS_DOMAIN_ID", std::to_string(domain_id).c_str(), 0);
@@ -28,7 +18,7 @@ DeviceNode::DeviceNode(
     const std::vector<std::string> & environment, const std::vector<std::string> & ros_arguments)
     : ChildProcess(
           tavrin_tools::deviceNodeCommand(controller, TAVRIN_NODE_EXECUTABLE, ros_arguments),
-          tavrin_tools::OutputFile{log_path}, withLogEnvironment(environment)) {}
+          tavrin_tools::OutputFile{log_path}, tavrin_tools::nodeLogEnvironment(environment)) {}
 
 int DeviceNode::stop() {
   sendSignal(SIGINT);

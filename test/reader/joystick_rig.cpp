@@ -14,7 +14,7 @@ DeviceNode::DeviceNode(
           joined(
               launcher, tavrin_tools::deviceNodeCommand(
                             device, TAVRIN_NODE_EXECUTABLE, ros_arguments, device_path)),
-          joined(tavrin_tools::nodeLogEnvironment(), environment)) {}
+          tavrin_tools::nodeLogEnvironment(environment)) {}
 
 void PrivateDevicesOrSkip::SetUp() {
   if (!whyNoPrivateDevices().empty()) {

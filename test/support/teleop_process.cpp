@@ -19,7 +19,7 @@ TeleopProcess::TeleopProcess(
     const std::vector<std::string> & ros_arguments, const std::vector<std::string> & environment)
     : ChildProcess(
           joined({TAVRIN_NODE_EXECUTABLE, "--ros-args"}, ros_arguments),
-          joined(tavrin_tools::nodeLogEnvironment(), environment)) {}
+          tavrin_tools::nodeLogEnvironment(environment)) {}
 
 bool TeleopProcess::waitForStartup(std::chrono::milliseconds timeout) {
   return waitForOutput("[INFO] Joy buttons remap7: ", timeout);

@@ -165,8 +165,11 @@ std::vector<std::string> deviceNodeCommand(
   return argv;
 }
 
-std::vector<std::string> nodeLogEnvironment() {
-  return {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"};
+std::vector<std::string> nodeLogEnvironment(const std::vector<std::string> & extra) {
+  std::vector<std::string> environment{
+      "SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"};
+  environment.insert(environment.end(), extra.begin(), extra.end());
+  return environment;
 }
 
 }  // namespace tavrin_tools

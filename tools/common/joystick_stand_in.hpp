@@ -82,7 +82,7 @@ std::vector<std::string> deviceNodeCommand(
     const std::vector<std::string> & ros_arguments = {},
     const std::string & device_path = "/dev/input/js0");
 
-/// The logging environment of a node whose output its starter reads.
-std::vector<std::string> nodeLogEnvironment();
+/// The logging environment of a node whose output its starter reads, then `extra`.
+std::vector<std::string> nodeLogEnvironment(const std::vector<std::string> & extra = {});
 
 }  // namespace tavrin_tools
