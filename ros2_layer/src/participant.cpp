@@ -22,11 +22,12 @@ constexpr int kMaxAutoParticipantIndex = 32;
 
 // Each receive thread carves incoming packets out of a buffer and frees a buffer once no sample
 // in it is referenced any more; the pages of the buffer being filled are what a node's memory
-// swings by. With Cyclone's defaults (1 MiB buffers, 128 KiB per packet) that is up to a buffer
-// per thread with nothing leaked. Cyclone sizes a chunk by its payload, so 64 KiB still holds the
-// largest UDP packet and no packet is refused; larger samples arrive as fragments, each in a
-// packet of its own, so no message size is limited either.
-constexpr const char * kReceiveBufferSize = "128 KiB";
+// swings by. A buffer is given up once less than a chunk is left in it, so its pages swing by
+// the buffer size less a chunk: 16 KiB here, against up to 1 MiB per thread with Cyclone's
+// defaults (1 MiB buffers, 128 KiB chunks), with nothing leaked. Cyclone sizes a chunk by its
+// payload, so 64 KiB still holds the largest UDP packet and no packet is refused; larger samples
+// arrive as fragments, each in a packet of its own, so no message size is limited either.
+constexpr const char * kReceiveBufferSize = "80 KiB";
 constexpr const char * kReceiveChunkSize = "64 KiB";
 
 const char * environment(const char * name) {
@@ -135,6 +136,11 @@ std::string cycloneConfiguration(const DomainSettings & settings) {
         // cannot resolve "localhost", and discovery would then find nobody.
         "</MaxAutoParticipantIndex><Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery>";
   }
+  // One receive thread serves every socket. Cyclone stops a thread that owns a socket of its own
+  // by sending it a packet, which never arrives once the network has gone; the shared thread
+  // waits on a set that is woken from inside the process. It is also one buffer and one stack
+  // less, and a node sees too few packets for a second thread to gain anything.
+  configuration += "<Internal><MultipleReceiveThreads>false</MultipleReceiveThreads></Internal>";
   configuration += std::string("<Sizing><ReceiveBufferSize>") + kReceiveBufferSize +
                    "</ReceiveBufferSize><ReceiveBufferChunkSize>" + kReceiveChunkSize +
                    "</ReceiveBufferChunkSize></Sizing></Domain></CycloneDDS>,";
