@@ -77,12 +77,12 @@ void receiveStopSignalsOnAThreadOfTheirOwn() {
   }).detach();
 }
 
-// DDS receive threads take packets into buffers of a few hundred KiB and free each once its
+// DDS receive threads take packets into buffers of 80 KiB and more and free each once its
 // samples are gone. glibc raises its mmap threshold to the size of the first such buffer freed,
 // so the later ones come from the thread's heap, where holes left by smaller allocations push
 // the heap's top up now and then: over hours the node's memory creeps up with nothing leaked.
 // A fixed threshold keeps every large buffer a mapping of its own, returned when it is freed.
-constexpr int kMmapThreshold = 128 * 1024;
+constexpr int kMmapThreshold = 64 * 1024;
 // Each request runs on a thread of its own; glibc gives a new thread that meets a busy heap a
 // heap of its own, up to eight per core, and keeps each for the process's life, with free memory
 // that the other heaps cannot use. The node's threads allocate little: one heap serves them all.
