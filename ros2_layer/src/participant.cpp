@@ -20,7 +20,7 @@ constexpr uint32_t kMaxSecuredDomainId = 230;
 // index bounds how many processes can share a domain on one machine.
 constexpr int kMaxAutoParticipantIndex = 32;
 
-// Each receive thread carves incoming packets out of a buffer and frees a buffer once no sample
+// The receive thread carves incoming packets out of a buffer and frees a buffer once no sample
 // in it is referenced any more; the pages of the buffer being filled are what a node's memory
 // swings by. A buffer is given up once less than a chunk is left in it, so its pages swing by
 // the buffer size less a chunk: 16 KiB here, against up to 1 MiB per thread with Cyclone's
